@@ -1,0 +1,56 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <cplt/Socket.hpp>
+#include <kelnom/Request.hpp>
+
+namespace kelnom {
+
+class Payload;
+
+// Reads one request at a time from a socket it does not own, checks its shape
+// section by section, and decodes it into the class its command names. After a
+// framing error the rest of the message is discarded, so the next receive
+// starts at the next message.
+class Receiver {
+public:
+    explicit Receiver(cplt::Socket* socket) : socket(socket) {}
+    Receiver(Receiver&& other) noexcept;
+    Receiver(const Receiver&) = delete;
+    Receiver& operator=(const Receiver&) = delete;
+    virtual ~Receiver() = default;
+
+    // Reads the next frame whole (no truncation, no copy); returns its size.
+    int readFrame();
+    // The bytes of the last frame read (lastFrameSize() of them), valid until
+    // the next read.
+    const char* frameData() const { return frame.data(); }
+    int lastFrameSize() const { return last_frame_size; }
+    std::string frameText() const { return std::string(frameData(), last_frame_size); }
+
+    bool is_delimiter_frame() const;
+    // ProtocolError "Expected more frames. Next section: <section>" when the
+    // frame just read ended its message.
+    void expectMore(std::string section);
+
+    std::vector<std::string> receive_routes();
+    std::string receive_command();
+    HeaderMap receive_headers();
+    std::unique_ptr<Payload> receive_payload(HeaderMap& headers);
+    void receive_termination();
+
+    // One whole request; never null.
+    std::unique_ptr<internal_objects::Request> receive();
+
+    cplt::Socket* getSocket() const { return socket; }
+
+private:
+    cplt::Socket* socket;
+    cplt::Frame frame;  // the last frame read, reused for every read
+    int last_frame_size = 0;
+};
+
+}  // namespace kelnom

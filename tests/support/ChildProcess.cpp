@@ -1,0 +1,158 @@
+#include "ChildProcess.hpp"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <stdexcept>
+
+namespace kelno_test {
+
+std::size_t count_of(const std::string& haystack, const std::string& needle) {
+    if (needle.empty()) return 0;
+    std::size_t count = 0;
+    for (auto at = haystack.find(needle); at != std::string::npos;
+         at = haystack.find(needle, at + needle.size())) {
+        ++count;
+    }
+    return count;
+}
+
+ChildProcess::ChildProcess(std::vector<std::string> argv) {
+    int in_pipe[2], out_pipe[2], err_pipe[2];
+    if (::pipe2(in_pipe, O_CLOEXEC) != 0 || ::pipe2(out_pipe, O_CLOEXEC) != 0 ||
+        ::pipe2(err_pipe, O_CLOEXEC) != 0) {
+        throw std::runtime_error("pipe failed");
+    }
+    std::vector<char*> args;
+    for (auto& arg : argv) args.push_back(arg.data());
+    args.push_back(nullptr);
+
+    child_pid = ::fork();
+    if (child_pid < 0) throw std::runtime_error("fork failed");
+    if (child_pid == 0) {
+        ::dup2(in_pipe[0], 0);
+        ::dup2(out_pipe[1], 1);
+        ::dup2(err_pipe[1], 2);
+        // The test runner may block signals in its threads; the child starts clean.
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        ::execv(args[0], args.data());
+        _exit(127);
+    }
+    ::close(in_pipe[0]);
+    ::close(out_pipe[1]);
+    ::close(err_pipe[1]);
+    stdin_fd = in_pipe[1];
+    stdout_fd = out_pipe[0];
+    stderr_fd = err_pipe[0];
+    reader = std::thread([this] { readLoop(); });
+}
+
+ChildProcess::~ChildProcess() {
+    if (!exit_status) {
+        ::kill(child_pid, SIGKILL);
+        waitExit(5s);
+    }
+    closeStdin();
+    if (reader.joinable()) reader.join();
+    ::close(stdout_fd);
+    ::close(stderr_fd);
+}
+
+void ChildProcess::readLoop() {
+    pollfd fds[2] = {{stdout_fd, POLLIN, 0}, {stderr_fd, POLLIN, 0}};
+    int open_streams = 2;
+    char buffer[4096];
+    while (open_streams > 0) {
+        if (::poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        for (auto& fd : fds) {
+            if (fd.fd < 0 || fd.revents == 0) continue;
+            ssize_t got = ::read(fd.fd, buffer, sizeof(buffer));
+            if (got <= 0) {
+                fd.fd = -1;
+                --open_streams;
+                continue;
+            }
+            std::lock_guard<std::mutex> lock(mutex);
+            (fd.fd == stdout_fd ? out_text : err_text).append(buffer, static_cast<size_t>(got));
+            changed.notify_all();
+        }
+    }
+}
+
+std::string ChildProcess::out() const {
+    std::lock_guard<std::mutex> lock(mutex);
+    return out_text;
+}
+
+std::string ChildProcess::err() const {
+    std::lock_guard<std::mutex> lock(mutex);
+    return err_text;
+}
+
+bool ChildProcess::waitFor(const std::string& stream, const std::string& text, std::size_t count,
+                           std::chrono::milliseconds timeout) const {
+    std::unique_lock<std::mutex> lock(mutex);
+    const std::string& source = stream == "out" ? out_text : err_text;
+    return changed.wait_for(lock, timeout, [&] { return count_of(source, text) >= count; });
+}
+
+bool ChildProcess::waitForOut(const std::string& text, std::chrono::milliseconds timeout) const {
+    return waitFor("out", text, 1, timeout);
+}
+
+bool ChildProcess::waitForErr(const std::string& text, std::chrono::milliseconds timeout) const {
+    return waitFor("err", text, 1, timeout);
+}
+
+bool ChildProcess::waitForOutCount(const std::string& text, std::size_t count,
+                                   std::chrono::milliseconds timeout) const {
+    return waitFor("out", text, count, timeout);
+}
+
+void ChildProcess::writeStdin(const std::string& text) {
+    std::size_t written = 0;
+    while (written < text.size()) {
+        ssize_t n = ::write(stdin_fd, text.data() + written, text.size() - written);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            throw std::runtime_error("write to child failed");
+        }
+        written += static_cast<std::size_t>(n);
+    }
+}
+
+void ChildProcess::closeStdin() {
+    if (stdin_fd >= 0) {
+        ::close(stdin_fd);
+        stdin_fd = -1;
+    }
+}
+
+void ChildProcess::signal(int signal_number) { ::kill(child_pid, signal_number); }
+
+std::optional<int> ChildProcess::waitExit(std::chrono::milliseconds timeout) {
+    if (exit_status) return exit_status;
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (true) {
+        int status = 0;
+        pid_t done = ::waitpid(child_pid, &status, WNOHANG);
+        if (done == child_pid) {
+            exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            return exit_status;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
+        // No event to wait on for a child's exit short of SIGCHLD; poll briefly.
+        std::this_thread::sleep_for(10ms);
+    }
+}
+
+}  // namespace kelno_test

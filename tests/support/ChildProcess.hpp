@@ -1,0 +1,67 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace kelno_test {
+
+using namespace std::chrono_literals;
+
+// A program started for a test, with its standard streams piped to the test.
+// Output is collected in the background; every wait is bounded. The destructor
+// kills and reaps a child that is still running.
+class ChildProcess {
+public:
+    // argv[0] is the path of the program.
+    explicit ChildProcess(std::vector<std::string> argv);
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    int pid() const { return child_pid; }
+
+    std::string out() const;  // everything written to standard output so far
+    std::string err() const;  // everything written to standard error so far
+
+    // True once `text` appears on the stream, false after `timeout`.
+    bool waitForOut(const std::string& text, std::chrono::milliseconds timeout = 10s) const;
+    bool waitForErr(const std::string& text, std::chrono::milliseconds timeout = 10s) const;
+    // True once `count` occurrences of `text` appeared on standard output.
+    bool waitForOutCount(const std::string& text, std::size_t count,
+                         std::chrono::milliseconds timeout = 10s) const;
+
+    void writeStdin(const std::string& text);
+    void closeStdin();
+    void signal(int signal_number);
+
+    // The exit status (or 128 + signal number when killed by a signal), or
+    // nothing when the child is still running after `timeout`.
+    std::optional<int> waitExit(std::chrono::milliseconds timeout = 10s);
+
+private:
+    void readLoop();
+    bool waitFor(const std::string& stream_text_name, const std::string& text, std::size_t count,
+                 std::chrono::milliseconds timeout) const;
+
+    int child_pid = -1;
+    int stdin_fd = -1;
+    int stdout_fd = -1;
+    int stderr_fd = -1;
+    std::optional<int> exit_status;
+
+    mutable std::mutex mutex;
+    mutable std::condition_variable changed;
+    std::string out_text;
+    std::string err_text;
+    std::thread reader;
+};
+
+// Counts the occurrences of `needle` in `haystack`.
+std::size_t count_of(const std::string& haystack, const std::string& needle);
+
+}  // namespace kelno_test

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <utility>
+#include <vector>
+
+namespace cplt {
+
+class Socket;
+
+// Polls a fixed list of sockets and calls one handler per socket with input,
+// in list order. The sockets must stay open while the selector is run.
+class InputSelector {
+public:
+    using Handler = std::function<void(Socket*)>;
+
+    explicit InputSelector(std::vector<std::pair<Socket*, Handler>> entries);
+    virtual ~InputSelector() = default;
+
+    // Waits up to `timeout` (-1: no limit). False when nothing arrived; true
+    // after the handlers of the ready sockets have run.
+    bool run(std::chrono::duration<long, std::milli> timeout);
+
+private:
+    struct PollItem {
+        void* socket;
+        int fd;
+        short events;
+        short revents;
+    };
+
+    std::vector<std::pair<Socket*, Handler>> entries;
+    std::vector<PollItem> items;  // laid out as zmq_pollitem_t
+};
+
+// Placeholder message type of the layer; nothing uses it.
+class Message {
+public:
+    Message() = default;
+    virtual ~Message() = default;
+};
+
+}  // namespace cplt
