@@ -1,0 +1,135 @@
+#include "DaemonProcess.hpp"
+
+#include <signal.h>
+#include <zmq.h>
+
+#include <chrono>
+#include <stdexcept>
+#include <string>
+
+#include "FreePort.hpp"
+
+namespace kelno_test {
+
+namespace {
+
+// Plain libzmq on purpose: the helper must work while our own libraries are
+// still being written, and must not hide their faults.
+class RawDealer {
+public:
+    explicit RawDealer(const std::string& endpoint) {
+        context = zmq_ctx_new();
+        socket = zmq_socket(context, ZMQ_DEALER);
+        int no_linger = 0;
+        zmq_setsockopt(socket, ZMQ_LINGER, &no_linger, sizeof(no_linger));
+        if (zmq_connect(socket, endpoint.c_str()) != 0) {
+            throw std::runtime_error("cannot connect to " + endpoint);
+        }
+    }
+    ~RawDealer() {
+        zmq_close(socket);
+        zmq_ctx_term(context);
+    }
+    RawDealer(const RawDealer&) = delete;
+    RawDealer& operator=(const RawDealer&) = delete;
+
+    // A registry query: empty delimiter, wire name, no headers, no route.
+    void sendRegistryQuery() {
+        const char zero = '\0';
+        zmq_send(socket, &zero, 1, ZMQ_SNDMORE | ZMQ_DONTWAIT);
+        zmq_send(socket, "GREG", 4, ZMQ_SNDMORE | ZMQ_DONTWAIT);
+        zmq_send(socket, &zero, 1, ZMQ_SNDMORE | ZMQ_DONTWAIT);
+        zmq_send(socket, &zero, 1, ZMQ_DONTWAIT);
+    }
+
+    // True when any reply arrived within `timeout`; the reply is drained.
+    bool awaitReply(std::chrono::milliseconds timeout) {
+        zmq_pollitem_t item{socket, 0, ZMQ_POLLIN, 0};
+        if (zmq_poll(&item, 1, static_cast<long>(timeout.count())) <= 0) return false;
+        zmq_msg_t frame;
+        zmq_msg_init(&frame);
+        while (zmq_msg_recv(&frame, socket, ZMQ_DONTWAIT) >= 0 && zmq_msg_more(&frame)) {
+        }
+        zmq_msg_close(&frame);
+        return true;
+    }
+
+private:
+    void* context = nullptr;
+    void* socket = nullptr;
+};
+
+std::string generate_config(const DaemonOptions& options, int channeler_port,
+                            int broadcaster_port) {
+    std::string text;
+    text += "kelno.node_name=" + options.node_name + "\n";
+    text += "kelno.channeler.port=" + std::to_string(channeler_port) + "\n";
+    text += "kelno.broadcaster.port=" + std::to_string(broadcaster_port) + "\n";
+    text += "kelno.inbox_interval=" + std::to_string(options.inbox_interval) + "\n";
+    if (options.upstream) text += "kelno.forwarder.remote=" + *options.upstream + "\n";
+    text += options.extra_config;
+    return text;
+}
+
+// Several tries: a query sent before the daemon bound its channeler may be
+// lost with the connection attempt that carried it.
+bool answers_registry_query(const std::string& endpoint, ChildProcess& child) {
+    constexpr int attempts = 5;
+    constexpr auto wait_per_attempt = std::chrono::milliseconds(2000);
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+        if (child.waitExit(std::chrono::milliseconds(0))) return false;
+        RawDealer dealer(endpoint);
+        dealer.sendRegistryQuery();
+        if (dealer.awaitReply(wait_per_attempt)) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+DaemonProcess::DaemonProcess(DaemonOptions daemon_options)
+    : options(std::move(daemon_options)),
+      channeler_port(free_port()),
+      broadcaster_port(free_port()) {
+    while (broadcaster_port == channeler_port) broadcaster_port = free_port();
+    std::string config =
+        dir.write("kelnod.conf", generate_config(options, channeler_port, broadcaster_port));
+    child = std::make_unique<ChildProcess>(std::vector<std::string>{kelnod_path(), config});
+    if (!answers_registry_query(channelerEndpoint(), *child)) {
+        throw std::runtime_error("kelnod did not answer on " + channelerEndpoint() +
+                                 "\nout: " + child->out() + "\nerr: " + child->err());
+    }
+}
+
+DaemonProcess::~DaemonProcess() {
+    if (!stop()) {
+        child->signal(SIGKILL);
+        child->waitExit(std::chrono::seconds(5));
+    }
+}
+
+std::string DaemonProcess::channelerEndpoint() const {
+    return "tcp://127.0.0.1:" + std::to_string(channeler_port);
+}
+
+std::string DaemonProcess::broadcasterEndpoint() const {
+    return "tcp://127.0.0.1:" + std::to_string(broadcaster_port);
+}
+
+std::optional<int> DaemonProcess::stop() {
+    if (auto status = child->waitExit(std::chrono::milliseconds(0))) return status;
+    child->signal(SIGTERM);
+    return child->waitExit(std::chrono::seconds(10));
+}
+
+std::string kelnod_path() { return KELNO_KELNOD_PATH; }
+
+std::string program_path(const std::string& name) {
+    if (name == "kelnod") return KELNO_KELNOD_PATH;
+    if (name == "kelno_prompt") return KELNO_PROMPT_PATH;
+    if (name == "kelno_mirror_json") return KELNO_MIRROR_JSON_PATH;
+    if (name == "kelno_json_tester") return KELNO_JSON_TESTER_PATH;
+    throw std::invalid_argument("unknown program " + name);
+}
+
+}  // namespace kelno_test
