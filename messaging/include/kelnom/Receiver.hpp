@@ -48,6 +48,11 @@ public:
     cplt::Socket* getSocket() const { return socket; }
 
 private:
+    // Reads what follows the headers for `command` and builds its request.
+    std::unique_ptr<internal_objects::Request> decode(const std::string& command,
+                                                      std::vector<std::string> routes,
+                                                      HeaderMap& headers);
+
     cplt::Socket* socket;
     cplt::Frame frame;  // the last frame read, reused for every read
     int last_frame_size = 0;
