@@ -1,1 +1,78 @@
-int main() { return 0; }  // placeholder: not written yet
+// kelnod: the node daemon. Serves local clients and downstream nodes on its
+// channeler, publishes on its broadcaster, and passes messages up to at most
+// one upstream node.
+#include <chrono>
+#include <exception>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <cplt/Exception.hpp>
+#include <cplt/InputSelector.hpp>
+#include <kelnou/Exception.hpp>
+
+#include "ChannelerHandler.hpp"
+#include "Console.hpp"
+#include "ForwarderHandler.hpp"
+#include "HandlerGuard.hpp"
+#include "MainLoop.hpp"
+#include "MessageStore.hpp"
+#include "NodeRegistry.hpp"
+#include "NodeSockets.hpp"
+#include "Settings.hpp"
+#include "UpstreamInboxPoll.hpp"
+
+namespace {
+
+// Opens the sockets and serves until told to stop.
+void serve(const kelnod::Settings& settings) {
+    kelnod::NodeSockets sockets(settings);
+    kelnod::MessageStore store;
+    kelnod::NodeRegistry registry;
+
+    // The channeler comes first: within one wake-up, local requests are served
+    // before what came down from upstream.
+    std::vector<std::pair<cplt::Socket*, cplt::InputSelector::Handler>> entries;
+    entries.emplace_back(&sockets.channeler,
+                         kelnod::guarded(kelnod::ChannelerHandler(settings, sockets, store,
+                                                                  registry)));
+    for (auto& forwarder : sockets.forwarders) {
+        entries.emplace_back(&forwarder,
+                             kelnod::guarded(kelnod::ForwarderHandler(sockets, store, registry)));
+    }
+    cplt::InputSelector selector(std::move(entries));
+
+    kelnod::UpstreamInboxPoll upstream_poll(settings.node_name,
+                                            std::chrono::seconds(settings.inbox_interval),
+                                            sockets.forwarder_senders,
+                                            settings.forwarder_remotes);
+    kelnod::run_until_terminated(selector, upstream_poll);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc > 2) {
+        kelnod::print_usage();
+        return 1;
+    }
+    const std::string config_path = argc == 2 ? argv[1] : kelnod::default_config_path;
+
+    try {
+        std::optional<kelnod::Settings> settings = kelnod::read_settings(config_path);
+        if (!settings) return 1;
+        kelnod::print_startup(*settings);
+        serve(*settings);
+    } catch (const cplt::ZmqTermination&) {
+        // A signal during start-up is the same order to stop.
+    } catch (const kelnou::Exception& error) {
+        kelnod::report(error.generateMessage());
+        return 1;
+    } catch (const std::exception& error) {
+        kelnod::report(error.what());
+        return 1;
+    }
+    kelnod::say("Done");
+    return 0;
+}

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include <kelnom/Ack.hpp>
+#include <kelnom/GetRegistry.hpp>
+#include <kelnom/Inbox.hpp>
+#include <kelnom/Message.hpp>
+
+#include "MessageStore.hpp"
+#include "NodeRegistry.hpp"
+#include "NodeSockets.hpp"
+#include "Settings.hpp"
+
+namespace cplt {
+class Socket;
+}
+
+namespace kelnod {
+
+// Serves one request from a local client or a downstream node per call: the
+// channeler's handler in the input selector. Replies go back to the peer the
+// request came from (its identity, the route).
+class ChannelerHandler {
+public:
+    ChannelerHandler(const Settings& settings, NodeSockets& sockets, MessageStore& store,
+                     NodeRegistry& registry);
+
+    void operator()(cplt::Socket* channeler);
+
+private:
+    void handleAck(const kelnom::internal_objects::Ack& ack);
+    void handleMessage(std::unique_ptr<kelnom::Message> message, const std::string& route);
+    void handleInbox(const kelnom::internal_objects::Inbox& inbox, const std::string& route);
+    void handleGetRegistry(const std::string& route);
+
+    void acknowledgeReceipt(const kelnom::Message& message, const std::string& route);
+    void forwardUp(kelnom::Message& message);
+
+    const Settings& settings;
+    NodeSockets& sockets;
+    MessageStore& store;
+    NodeRegistry& registry;
+};
+
+}  // namespace kelnod

@@ -1,0 +1,30 @@
+// The channeler's handling of an inbox poll: note a polling node in the
+// registry, then hand over one kept message for the polled name.
+#include "ChannelerHandler.hpp"
+
+#include "Console.hpp"
+
+namespace kelnod {
+
+using kelnom::internal_objects::Inbox;
+using kelnom::internal_objects::InboxType;
+
+void ChannelerHandler::handleInbox(const Inbox& inbox, const std::string& route) {
+    say("Received BOX");
+    if (inbox.type() == InboxType::Node) {
+        registry.recordPollFrom(route);
+        say(registry.text());
+    }
+
+    auto message = store.firstFor(inbox.appId());
+    if (!message) return;
+    say("We have an inboxed message: " + message->msgId());
+    // It stays kept: the next poll gets it again until it is acknowledged.
+    send_or_report([&] { sockets.channeler_sender.send(*message, &route); },
+                   [&](const kelnou::Exception& error) {
+                       report("Failed to send message after inbox request. " +
+                              error.generateMessage());
+                   });
+}
+
+}  // namespace kelnod

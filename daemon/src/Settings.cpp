@@ -1,0 +1,93 @@
+#include "Settings.hpp"
+
+#include <cstdio>
+#include <memory>
+
+#include <kelnou/Exception.hpp>
+#include <kelnou/Properties.hpp>
+
+#include "Console.hpp"
+
+namespace kelnod {
+
+namespace {
+
+bool names_script(const std::string& value) {
+    return value.size() >= 3 && value.compare(value.size() - 3, 3, ".sh") == 0;
+}
+
+std::string resolve_script(std::string value) {
+    return names_script(value) ? run_script(std::move(value)) : value;
+}
+
+// A script's line break is not part of the value: a node name "name\n" would
+// never match the name its senders address, and an endpoint with it fails.
+void drop_line_break(std::string& text) {
+    auto ends_with = [&](const char* end, std::size_t length) {
+        return text.size() >= length && text.compare(text.size() - length, length, end) == 0;
+    };
+    if (ends_with("\r\n", 2)) {
+        text.resize(text.size() - 2);
+    } else if (ends_with("\n", 1)) {
+        text.pop_back();
+    }
+}
+
+}  // namespace
+
+void print_usage() {
+    report("kelnod takes one optional argument. The config file path.");
+    report("kelnod [config file]");
+}
+
+std::string run_script(std::string command) {
+    struct PipeCloser {
+        void operator()(FILE* stream) const { pclose(stream); }
+    };
+    std::unique_ptr<FILE, PipeCloser> output(popen(command.c_str(), "r"));
+    if (!output) throw kelnou::GeneralException("Failed to read script output");
+
+    char line[100];
+    if (fgets(line, sizeof(line), output.get()) == nullptr) {
+        throw kelnou::GeneralException("Failed to read script output");
+    }
+    std::string text(line);
+    drop_line_break(text);
+    return text;
+}
+
+std::optional<Settings> read_settings(const std::string& path) {
+    kelnou::Properties properties;
+    if (!properties.load(path.c_str())) {
+        print_usage();
+        return std::nullopt;
+    }
+
+    Settings settings;
+    settings.channeler_port = properties.getInt("kelno.channeler.port", 5555);
+    settings.broadcaster_port = properties.getInt("kelno.broadcaster.port", 5556);
+
+    if (const char* remote = properties.getString("kelno.forwarder.remote", nullptr)) {
+        settings.forwarder_remotes.push_back(resolve_script(remote));
+    }
+
+    const char* node_name = properties.getString("kelno.node_name", nullptr);
+    if (node_name == nullptr) {
+        report("Kelno config needs kelno.node_name");
+        return std::nullopt;
+    }
+    settings.node_name = resolve_script(node_name);
+
+    settings.inbox_interval = properties.getInt("kelno.inbox_interval", 2);
+    return settings;
+}
+
+void print_startup(const Settings& settings) {
+    say("Starting kelnod. Name: " + settings.node_name + " Ports: [" +
+        std::to_string(settings.channeler_port) + "] [" +
+        std::to_string(settings.broadcaster_port) + "] ");
+    for (const auto& remote : settings.forwarder_remotes) say("Forwarder: " + remote);
+    say("Inbox interval set to: " + std::to_string(settings.inbox_interval) + " seconds.");
+}
+
+}  // namespace kelnod

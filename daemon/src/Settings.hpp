@@ -1,0 +1,34 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kelnod {
+
+inline constexpr const char* default_config_path = "/etc/kelnod.conf";
+
+// The daemon's settings, final values (scripts already run).
+struct Settings {
+    std::string node_name;
+    int channeler_port = 5555;
+    int broadcaster_port = 5556;
+    std::vector<std::string> forwarder_remotes;  // zero or one upstream endpoint
+    int inbox_interval = 2;                      // seconds between upstream inbox polls
+};
+
+void print_usage();
+
+// The first output line of a shell command, without its line break.
+// kelnou::GeneralException "Failed to read script output" when the command
+// cannot be started or prints nothing.
+std::string run_script(std::string command);
+
+// Reads the properties file. Nothing (after printing why) when the file cannot
+// be loaded or names no node; a failing ".sh" setting throws.
+std::optional<Settings> read_settings(const std::string& path);
+
+// The start-up lines on standard output.
+void print_startup(const Settings& settings);
+
+}  // namespace kelnod
