@@ -1,1 +1,236 @@
-// placeholder: not written yet
+#include <algorithm>
+#include <cerrno>
+#include <cplt/Exception.hpp>
+#include <kelnom/Client.hpp>
+#include <kelnom/Exception.hpp>
+#include <kelnom/GetRegistry.hpp>
+#include <kelnom/Inbox.hpp>
+#include <string_view>
+#include <utility>
+
+namespace kelnom {
+
+namespace {
+
+constexpr auto kFirstInboxPollOffset = std::chrono::seconds(60);
+constexpr auto kInboxInterval = std::chrono::seconds(20);
+// Time points count nanoseconds in 64 bits (about 292 years either way); a
+// longer registry interval would overflow them, and means "never again" anyway.
+constexpr Client::Seconds kLongestInterval = std::chrono::hours(24 * 365 * 100);
+
+const char* const kQueuedNodeUnavailable = "Kelno Node is not available";
+const char* const kControlNodeUnavailable = "KelNo Node is not available!";
+
+// Runs `write` with `context_line` added to any error; when ZeroMQ did not
+// take a frame (EAGAIN) the reader learns first that the node is away.
+template <typename Write>
+void write_to_node(const char* unavailable_line, const std::string& context_line, Write&& write) {
+    kelnou::with_context(context_line, [&] {
+        try {
+            write();
+        } catch (cplt::Exception& error) {
+            if (error.errorNumber() == EAGAIN) error.addContext(unavailable_line);
+            throw;
+        }
+    });
+}
+
+}  // namespace
+
+// ---- Termination ----------------------------------------------------------
+
+void Client::TerminationData::terminate() {
+    std::lock_guard<std::mutex> lock(mutex);
+    termed = true;
+}
+
+bool Client::terminationRequested() {
+    std::lock_guard<std::mutex> lock(term_data.termLock());
+    return term_data.isTermed();
+}
+
+// ---- Construction ---------------------------------------------------------
+
+Client::Client(std::string id, int broadcaster_port, int channeler_port,
+               std::vector<std::string> subscriptions)
+    : last_inbox(Clock::now() - kFirstInboxPollOffset),  // the first pass polls at once
+      inbox_interval(kInboxInterval),
+      inbox_lock(std::make_unique<std::mutex>()),
+      registry_interval(-1),
+      last_registry_request(),
+      listener(cplt::SocketType::Sub),
+      listener_receiver(&listener),
+      dispenser(cplt::SocketType::Dealer),
+      dispenser_receiver(&dispenser),
+      dispenser_sender(&dispenser),
+      selector({{&listener, [this](cplt::Socket* socket) { receive_on_listener(socket); }},
+                {&dispenser, [this](cplt::Socket* socket) { receive_on_dispenser(socket); }}}),
+      app_id(std::move(id)),
+      subscriptions(std::move(subscriptions)) {
+    const std::string broadcaster = std::to_string(broadcaster_port);
+    kelnou::with_context("While trying to connect subscriber to tcp:://localhost:" + broadcaster,
+                         [&] {
+                             listener.setIdentity(app_id + "|lstn");
+                             for (const std::string& prefix : this->subscriptions) {
+                                 listener.subscribe(prefix);
+                             }
+                             listener.connect("tcp://localhost:" + broadcaster);
+                         });
+    const std::string channeler = std::to_string(channeler_port);
+    kelnou::with_context("While trying to connect two way comms to tcp:://localhost:" + channeler,
+                         [&] {
+                             dispenser.setIdentity(app_id + "|disp");
+                             dispenser.connect("tcp://localhost:" + channeler);
+                         });
+}
+
+Client::~Client() = default;
+
+// ---- The I/O loop ---------------------------------------------------------
+
+void Client::blockThreadForIO(ErrorHandler handler, Milliseconds timeout) {
+    {
+        // A terminate() from before this call is forgotten.
+        std::lock_guard<std::mutex> lock(term_data.termLock());
+        term_data.isTermed() = false;
+    }
+    try {
+        while (!terminationRequested()) {
+            send_all_msgs();
+            // Read until one poll stays quiet for the whole timeout.
+            while (check(timeout)) {
+            }
+        }
+    } catch (const cplt::ZmqTermination&) {
+        // A signal closed the sockets: the order to stop, not an error.
+    } catch (kelnou::Exception& error) {
+        if (handler) handler(error);
+    } catch (...) {
+        if (!handler) return;
+        kelnou::GeneralException unknown(
+            "An unknown error occured. We do not know how to handle it");
+        handler(unknown);
+        throw;
+    }
+}
+
+bool Client::check(Milliseconds timeout) { return selector.run(timeout); }
+
+void Client::onMessage(MessageCallback callback) { message_callback = std::move(callback); }
+
+// ---- Reading --------------------------------------------------------------
+
+void Client::receive_on_listener(cplt::Socket*) {
+    kelnou::with_context("While trying to read request on Client listener", [&] {
+        listener_receiver.readFrame();  // the publish topic; the subscription matched it already
+        listener_receiver.expectMore("Routes or delimiter");
+        std::unique_ptr<internal_objects::Request> request = listener_receiver.receive();
+        if (std::string_view(request->wireName()) != Message::_wire_name) {
+            throw ProtocolError(
+                "Don't expect other types of requests on listener other than Message. Received a "
+                "request with wire name: " +
+                std::string(request->wireName()));
+        }
+        handle_request(std::move(request));
+    });
+}
+
+void Client::receive_on_dispenser(cplt::Socket*) {
+    kelnou::with_context("While trying to read request on Client dispenser",
+                         [&] { handle_request(dispenser_receiver.receive()); });
+}
+
+void Client::handle_request(std::unique_ptr<internal_objects::Request> request) {
+    if (dynamic_cast<Message*>(request.get()) != nullptr) {
+        if (!message_callback) return;
+        std::unique_ptr<Message> message(static_cast<Message*>(request.release()));
+        std::lock_guard<std::mutex> lock(*inbox_lock);
+        message_callback(std::move(message));
+        return;
+    }
+    if (dynamic_cast<Registry*>(request.get()) != nullptr) {
+        std::shared_ptr<Registry> registry(static_cast<Registry*>(request.release()));
+        if (registry_callback) registry_callback(registry);
+        return;
+    }
+    if (auto* ack = dynamic_cast<internal_objects::Ack*>(request.get())) {
+        result_callbacks.handleAck(*ack);
+    }
+    // Inbox polls and registry queries mean nothing to a client.
+}
+
+// ---- Sending messages -----------------------------------------------------
+
+void Client::send(Message message, ResultCallback callback) {
+    // Registered first, so the entry exists before the ack can come back.
+    result_callbacks.registerCallback(message, std::move(callback));
+    message_queue.push(message);
+}
+
+void Client::send(char* buffer, unsigned int size, std::string payload_type,
+                  std::vector<std::string> routes, Seconds valid_for, ResultCallback callback,
+                  Message::AckMode ack_mode) {
+    send(Payload(buffer, size, std::move(payload_type)), std::move(routes), valid_for,
+         std::move(callback), ack_mode);
+}
+
+void Client::send(Payload payload, std::vector<std::string> routes, Seconds valid_for,
+                  ResultCallback callback, Message::AckMode ack_mode) {
+    Message::Config config(app_id, std::move(routes), valid_for, ack_mode);
+    send(Message(std::move(payload), std::move(config)), std::move(callback));
+}
+
+bool Client::send_one_msg() {
+    return message_queue.performOperation([this](const Message& message) {
+        // A failed write leaves the message at the head for the next pass.
+        write_to_node(kQueuedNodeUnavailable,
+                      "While trying to send queued message id=" + message.msgId(),
+                      [&] { dispenser_sender.send(message, nullptr); });
+        return true;
+    });
+}
+
+void Client::send_all_msgs() {
+    kelnou::with_context("While trying to send all queued messages", [&] {
+        while (send_one_msg()) {
+        }
+    });
+    if (registry_callback) send_get_registry();
+    send_inbox();
+}
+
+// ---- Acknowledgements, inbox and registry ---------------------------------
+
+void Client::sendAck(const Message& message) {
+    write_to_node(kControlNodeUnavailable,
+                  "While trying to acknowledge message with id: " + message.msgId(),
+                  [&] { dispenser_sender.send(message.generate_ack(), nullptr); });
+}
+
+void Client::send_inbox() {
+    std::lock_guard<std::mutex> lock(*inbox_lock);
+    if (!(last_inbox + inbox_interval < Clock::now())) return;
+    write_to_node(kControlNodeUnavailable,
+                  "While trying to check inbox of our application id: " + app_id, [&] {
+                      dispenser_sender.send(
+                          internal_objects::Inbox(app_id, internal_objects::InboxType::Client),
+                          nullptr);
+                      last_inbox = Clock::now();
+                  });
+}
+
+void Client::obtainRegistry(RegistryCallback callback, Seconds interval) {
+    registry_callback = std::move(callback);
+    registry_interval = std::clamp(interval, -kLongestInterval, kLongestInterval);
+    last_registry_request = Clock::now() - registry_interval;  // due at once
+}
+
+void Client::send_get_registry() {
+    if (!(last_registry_request + registry_interval < Clock::now())) return;
+    write_to_node(kControlNodeUnavailable, "While trying to send registry request", [&] {
+        dispenser_sender.send(internal_objects::GetRegistry(), nullptr);
+        last_registry_request = Clock::now();
+    });
+}
+
+}  // namespace kelnom

@@ -1,22 +1,24 @@
 #pragma once
 
 #include <chrono>
+#include <cplt/InputSelector.hpp>
+#include <cplt/Socket.hpp>
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <kelnom/Ack.hpp>
+#include <kelnom/Message.hpp>
+#include <kelnom/Payload.hpp>
+#include <kelnom/Receiver.hpp>
+#include <kelnom/Registry.hpp>
+#include <kelnom/Sender.hpp>
+#include <kelnou/Exception.hpp>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <queue>
 #include <string>
 #include <vector>
-
-#include <cplt/InputSelector.hpp>
-#include <cplt/Socket.hpp>
-#include <kelnom/Message.hpp>
-#include <kelnom/Receiver.hpp>
-#include <kelnom/Registry.hpp>
-#include <kelnom/Sender.hpp>
 
 namespace kelnom {
 
@@ -40,10 +42,11 @@ public:
     class TerminationData {
     public:
         TerminationData() = default;
-        // A copy is a fresh flag with its own mutex.
+        // A copy is a fresh flag with its own mutex; assignment changes nothing.
         TerminationData(const TerminationData&) {}
         TerminationData& operator=(const TerminationData&) { return *this; }
 
+        // Sets the flag under the lock; safe from any thread.
         void terminate();
         // The flag; read or write it while holding termLock().
         bool& isTermed() { return termed; }
@@ -54,33 +57,43 @@ public:
         std::mutex mutex;
     };
 
-    // Outgoing messages, shortest validity first.
+    // Outgoing messages, shortest validity first. Equal validities keep no
+    // particular order. A message leaves only once it has been written.
     class MessageQueue {
     public:
         MessageQueue();
+        // Takes over the source's messages; the new queue has its own mutex.
         MessageQueue(MessageQueue&& other);
 
         void push(Message& message);  // moves the message in
         // Calls `operation` with the head under the lock; removes the head when
-        // it returns true. False without a call when the queue is empty.
+        // it returns true. False without a call when the queue is empty. An
+        // exception from `operation` leaves the head in place.
         bool performOperation(std::function<bool(const Message&)> operation);
 
+        // The heap's "less": true when `b` has the shorter validity.
         static bool determine_priority(const Message& a, const Message& b);
 
     private:
+        using Compare = bool (*)(const Message&, const Message&);
+
         std::mutex mutex;
-        std::priority_queue<Message, std::deque<Message>, bool (*)(const Message&, const Message&)>
-            messages;
+        std::priority_queue<Message, std::deque<Message>, Compare> messages;
     };
 
     // Callbacks waiting for the acknowledgement of a message id.
     class MsgResultCallbacks {
     public:
         MsgResultCallbacks() = default;
+        // Takes over the source's callbacks; the new object has its own mutex.
         MsgResultCallbacks(MsgResultCallbacks&& other);
 
+        // Stores `callback` under the message's id, replacing an earlier one;
+        // an empty callback is not stored.
         void registerCallback(Message& message, ResultCallback callback);
-        // Runs and removes the callback registered for the ack's id, if any.
+        // Runs the callback registered for the ack's id, under the lock, and
+        // removes it once it has returned; nothing when the id is unknown. A
+        // callback that raises stays registered.
         void handleAck(internal_objects::Ack& ack);
 
     private:
@@ -88,6 +101,7 @@ public:
         std::map<std::string, ResultCallback> callbacks;
     };
 
+    // Connects in the background: succeeds whether or not a daemon listens.
     Client(std::string id, int broadcaster_port, int channeler_port,
            std::vector<std::string> subscriptions);
     Client(const Client&) = delete;
@@ -96,16 +110,20 @@ public:
     virtual ~Client();
 
     // The I/O loop; returns on terminate(), on a signal, or after the first
-    // error (handed to `handler`).
+    // error (handed to `handler`). Call it again to go on.
     void blockThreadForIO(ErrorHandler handler, Milliseconds timeout);
+    // One poll of both sockets; true when something was read and handled.
     bool check(Milliseconds timeout);
+    // Not synchronised: call before blockThreadForIO() or on the I/O thread.
     void onMessage(MessageCallback callback);
     const std::string& id() const { return app_id; }
     void terminate() { term_data.terminate(); }
     TerminationData& termData() { return term_data; }
 
-    // Sending (any thread): builds, registers the callback, queues.
+    // Sending (any thread): builds, registers the callback, queues. Nothing is
+    // written before the next pass of the I/O loop.
     void send(Message message, ResultCallback callback);
+    // The payload takes the buffer over and releases it with array delete.
     void send(char* buffer, unsigned int size, std::string payload_type,
               std::vector<std::string> routes, Seconds valid_for, ResultCallback callback,
               Message::AckMode ack_mode);
@@ -114,18 +132,24 @@ public:
 
     // I/O thread only.
     void sendAck(const Message& message);
+    // Not synchronised: call before blockThreadForIO() or on the I/O thread.
+    // Starts a periodic registry query; the first one is due at once.
     void obtainRegistry(RegistryCallback callback, Seconds interval);
 
+    // The I/O thread's steps, in the order of one pass.
     bool send_one_msg();
     void send_all_msgs();
     void send_inbox();
     void send_get_registry();
 
+    // Selector handlers and dispatch of what they read.
     void receive_on_listener(cplt::Socket* socket);
     void receive_on_dispenser(cplt::Socket* socket);
     void handle_request(std::unique_ptr<internal_objects::Request> request);
 
 private:
+    bool terminationRequested();
+
     Clock::time_point last_inbox;
     Seconds inbox_interval;
     std::unique_ptr<std::mutex> inbox_lock;
