@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdint>
@@ -11,6 +12,19 @@
 namespace cplt {
 
 class Socket;
+
+// The socket layer's process-wide lock (plain, non-recursive). A signal
+// handler never waits for it: when it is busy the handler leaves a pending
+// shutdown, which unlock() carries out before the lock becomes free.
+class LayerMutex {
+public:
+    void lock() { mutex.lock(); }
+    bool try_lock() noexcept { return mutex.try_lock(); }
+    void unlock() noexcept;
+
+private:
+    std::mutex mutex;
+};
 
 // The process's single ZeroMQ context, its registry of open sockets, and the
 // SIGINT/SIGTERM handlers that close every registered socket with linger 0.
@@ -25,15 +39,20 @@ public:
     // The one context, created on the first call. Does not lock: callers hold
     // getLock() (the socket constructor does).
     static Context& get();
-    static std::mutex& getLock();
+    static LayerMutex& getLock();
 
-    // Registry operations; callers hold getLock().
+    // Registry operations; callers hold getLock(). The visitor must not
+    // create or destroy sockets.
     void register_socket(Socket* socket);
     void deregister_socket(Socket* socket);
     void forEachSocket(const std::function<void(Socket&)>& visit);
 
-    // Sets linger to `seconds` and closes every registered socket that is open.
+    // Sets linger to `seconds` and closes every registered socket that is
+    // open; callers hold getLock(). Does not terminate the context.
     void shutdown(std::chrono::duration<std::int64_t> seconds);
+
+    // True once a SIGINT or SIGTERM has closed the process's sockets.
+    static bool shutDownBySignal() noexcept;
 
     void* handle() const { return zmq_context; }
 
@@ -43,13 +62,28 @@ public:
     static void aggregate_term_handler(int signal);
 
 private:
+    friend class LayerMutex;
+    friend class Socket;
+
     Context();
+
+    // The context if it exists; never creates it.
+    static Context* existing() noexcept { return _global_context.get(); }
+
+    // Moves `from`'s registry entry to `to` without allocating.
+    void replace_socket(Socket* from, Socket* to) noexcept;
+
+    // The signal path: asks for a shutdown and carries it out unless the
+    // lock is busy, in which case its holder does on unlock().
+    static void shutdown_on_signal(int signal, SignalHandler previous) noexcept;
+    // Runs a requested shutdown; the caller holds the lock.
+    static void carry_out_pending_shutdown() noexcept;
 
     void* zmq_context;
     std::set<Socket*> sockets;
 
     static std::unique_ptr<Context> _global_context;
-    static std::mutex _global_mutex;
+    static LayerMutex _global_mutex;
     static SignalHandler previous_interrupt_handler;
     static SignalHandler previous_term_handler;
 };

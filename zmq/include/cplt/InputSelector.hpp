@@ -10,7 +10,9 @@ namespace cplt {
 class Socket;
 
 // Polls a fixed list of sockets and calls one handler per socket with input,
-// in list order. The sockets must stay open while the selector is run.
+// in list order. The sockets must stay open while the selector is run: a
+// socket closed (or moved from) since construction makes run() raise ENOTSOCK,
+// or cplt::ZmqTermination when a signal closed it.
 class InputSelector {
 public:
     using Handler = std::function<void(Socket*)>;
@@ -20,9 +22,12 @@ public:
 
     // Waits up to `timeout` (-1: no limit). False when nothing arrived; true
     // after the handlers of the ready sockets have run.
+    // A handler's exception leaves run() at once.
     bool run(std::chrono::duration<long, std::milli> timeout);
 
 private:
+    void checkHandlesUnchanged() const;
+
     struct PollItem {
         void* socket;
         int fd;

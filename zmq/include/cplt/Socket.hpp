@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <string>
@@ -33,15 +34,20 @@ public:
 private:
     friend class Socket;
     void* message();  // the zmq_msg_t held in `storage`
+    const void* message() const;
     alignas(8) unsigned char storage[64];
 };
 
 // Owning wrapper of one ZeroMQ socket. Every failing call raises a
-// cplt::Exception carrying the operation's context line. Move-only; closing
-// twice is harmless; the destructor closes with linger 0 and never throws.
+// cplt::Exception carrying the operation's context line; after a SIGINT or
+// SIGTERM has closed the process's sockets, calls raise cplt::ZmqTermination.
+// Move-only; closing twice is harmless; the destructor closes with linger 0
+// and never throws. A socket is used by one thread at a time.
 class Socket {
 public:
     explicit Socket(SocketType type);
+    // Takes over the handle, the type and the default-wait flag, and the
+    // source's place in the registry; the source is left closed.
     Socket(Socket&& other) noexcept;
     Socket& operator=(Socket&&) = delete;
     Socket(const Socket&) = delete;
@@ -67,7 +73,7 @@ public:
     bool send_nowait(const std::string& data, bool more);
 
     // Blocks for the next frame; stores at most `size` bytes and returns the
-    // frame's full size, which may be larger.
+    // frame's full size, which may be larger (the rest is lost).
     int recv(char* buffer, unsigned size);
 
     // Blocks for the next frame and keeps all of it in `frame`; returns its size.
@@ -79,19 +85,29 @@ public:
     // Discards the rest of the current message; errors end it silently.
     void flushMessage();
 
+    // Does nothing when already closed; on failure the socket stays open.
     void close();
 
     SocketType socketType() const { return type; }
 
     // Whether the socket still holds a ZeroMQ handle.
-    bool isOpen() const { return handle != nullptr; }
+    bool isOpen() const { return handle.load(std::memory_order_acquire) != nullptr; }
 
 private:
     friend class InputSelector;
     friend class Context;
 
+    // The handle for a ZeroMQ call; null once closed, which ZeroMQ reports
+    // as ENOTSOCK (and throw_error as termination after a signal).
+    void* zmq() const { return handle.load(std::memory_order_acquire); }
+
+    // Both need the layer's lock held by the caller.
+    void closeLocked();
+    void closeImmediately() noexcept;  // linger 0, then close; a failed linger skips the close
+
     SocketType type;
-    void* handle;
+    // Atomic because a signal handler may close the socket on another thread.
+    std::atomic<void*> handle;
     bool default_wait;
 };
 
