@@ -1,1 +1,82 @@
-int main() { return 0; }  // placeholder: not written yet
+// kelno_mirror_json: prints every message delivered for the given application
+// ids. It never sends and never acknowledges what it prints.
+#include <iostream>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <kelnom/Client.hpp>
+
+#include "MessageBlock.hpp"
+
+namespace {
+
+const char* const own_app_id = "mirror_json";
+
+void print_usage(const std::string& invocation) {
+    std::cerr << invocation << " expects at least three arguments." << std::endl;
+    std::cerr << "Usage: " << invocation
+              << " channeler_port broadcaster_port app_id [additional_app_ids ...]" << std::endl;
+    std::cerr << std::endl;
+    std::cerr << "Also remember to start kelnod." << std::endl;
+}
+
+void print_failure(const std::string& message) {
+    std::cerr << "kelno_mirror_json kelno failure... " << std::endl;
+    std::cerr << message << std::endl;
+    std::cerr << "Aborting..." << std::endl;
+}
+
+void handle_message(std::unique_ptr<kelnom::Message> message) {
+    print_message_block(std::cout, *message);
+}
+
+int run_mirror(int channeler_port, int broadcaster_port, std::vector<std::string> app_ids) {
+    kelnom::Client client(own_app_id, broadcaster_port, channeler_port, app_ids);
+    client.onMessage(handle_message);
+
+    std::cout << "Set up Kelno and waiting for messages from { ";
+    for (const std::string& app_id : app_ids) std::cout << app_id << ' ';
+    std::cout << "}" << std::endl;
+
+    // Any error of the I/O loop ends the program.
+    client.blockThreadForIO(
+        [&client](kelnou::Exception& error) {
+            std::cerr << "There was an exception with Kelno:" << std::endl;
+            std::cerr << error.generateMessage() << std::endl;
+            client.terminate();
+        },
+        kelnom::Client::Milliseconds(1000));
+
+    std::cout << "Closing down mirrorer..." << std::endl;
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 4) {
+        print_usage(argv[0]);
+        return 1;
+    }
+    int channeler_port = 0;
+    int broadcaster_port = 0;
+    try {
+        channeler_port = std::stoi(argv[1]);
+        broadcaster_port = std::stoi(argv[2]);
+    } catch (const std::logic_error& error) {
+        std::cerr << "Failed to retrieve values for ports... " << error.what() << std::endl;
+        return 1;
+    }
+    try {
+        return run_mirror(channeler_port, broadcaster_port,
+                          std::vector<std::string>(argv + 3, argv + argc));
+    } catch (kelnou::Exception& error) {
+        print_failure(error.generateMessage());
+    } catch (const std::exception& error) {
+        // Rethrown by the I/O loop (an error that is not ours); still an orderly end.
+        print_failure(error.what());
+    }
+    return 1;
+}
