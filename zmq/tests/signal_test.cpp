@@ -1,1 +1,221 @@
-// placeholder: not written yet
+// SIGINT and SIGTERM close every socket of the process. Each scenario runs in
+// a child process (a re-executed death test, so it starts without a ZeroMQ
+// context) that reports through its exit status: 0, or 1 with the failed
+// check on standard error.
+
+#include <gtest/gtest.h>
+
+#include <pthread.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <future>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include <zmq.h>
+
+#include <cplt/Context.hpp>
+#include <cplt/Exception.hpp>
+#include <cplt/InputSelector.hpp>
+#include <cplt/Socket.hpp>
+
+#include "loopback.hpp"
+
+namespace {
+
+using cplt::Socket;
+using cplt::SocketType;
+using namespace zmq_test;
+
+// ---------------------------------------------------------------- child side
+
+void require(bool ok, const char* check) {
+    if (ok) return;
+    std::fprintf(stderr, "failed: %s\n", check);
+    std::fflush(stderr);
+    _exit(1);
+}
+
+[[noreturn]] void pass() { _exit(0); }
+
+// A hung child fails instead of hanging the runner.
+void start_watchdog() { alarm(20); }
+
+// The program's own handler, installed before the first socket exists.
+std::atomic<int> previous_handler_calls{0};
+std::atomic<bool> socket_open_in_previous_handler{false};
+std::atomic<Socket*> watched_socket{nullptr};
+
+void previous_handler(int) {
+    Socket* socket = watched_socket.load();
+    socket_open_in_previous_handler = socket != nullptr && socket->isOpen();
+    ++previous_handler_calls;
+}
+
+void install_previous_handler(int signal_number) {
+    struct sigaction action {};
+    action.sa_handler = previous_handler;
+    sigemptyset(&action.sa_mask);
+    sigaction(signal_number, &action, nullptr);
+}
+
+bool raises_termination(const std::function<void()>& call) {
+    try {
+        call();
+    } catch (const cplt::ZmqTermination&) {
+        return true;
+    } catch (...) {
+    }
+    return false;
+}
+
+// Waits until `predicate` holds; there is no event to wait for instead.
+bool eventually(const std::function<bool()>& predicate) {
+    const auto deadline = std::chrono::steady_clock::now() + bounded_wait;
+    while (!predicate()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+// True while thread `tid` of this process sleeps in the kernel.
+bool is_sleeping(pid_t tid) {
+    std::ifstream stat("/proc/self/task/" + std::to_string(tid) + "/stat");
+    const std::string line((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const auto name_end = line.rfind(')');
+    return name_end != std::string::npos && line.size() > name_end + 2 &&
+           line[name_end + 2] == 'S';
+}
+
+// With every socket closed with linger 0, terminating the context does not
+// wait for messages that nobody will take.
+bool context_terminates_at_once() {
+    auto terminated = std::make_shared<std::promise<bool>>();
+    auto result = terminated->get_future();
+    // Detached: a hung termination is abandoned when the child exits.
+    std::thread([terminated] {
+        terminated->set_value(zmq_ctx_term(cplt::Context::get().handle()) == 0);
+    }).detach();
+    return result.wait_for(bounded_wait) == std::future_status::ready && result.get();
+}
+
+enum class BlockingCall { Recv, Run };
+
+[[noreturn]] void signal_while_blocked(int signal_number, BlockingCall call) {
+    start_watchdog();
+    install_previous_handler(signal_number);
+    RouterAndDealer pair;
+    Socket unheard(SocketType::Dealer);  // holds a message nobody will take
+    unheard.connect(free_endpoint());
+    require(unheard.send_nowait("pending", false), "a message is queued");
+    watched_socket = &pair.router;
+    cplt::InputSelector selector({{&pair.router, [](Socket*) {}}});
+
+    const pid_t blocked_tid = static_cast<pid_t>(syscall(SYS_gettid));
+    const pthread_t blocked_thread = pthread_self();
+    std::thread signaller([&] {
+        // Should the signal come early, the call finds its socket closed:
+        // the outcome checked below is the same.
+        eventually([&] { return is_sleeping(blocked_tid); });
+        pthread_kill(blocked_thread, signal_number);
+    });
+    const bool terminated = raises_termination([&] {
+        if (call == BlockingCall::Recv) {
+            char byte;
+            pair.router.recv(&byte, 1);
+        } else {
+            selector.run(std::chrono::milliseconds(-1));
+        }
+    });
+    signaller.join();
+
+    require(terminated, "the blocked call raises cplt::ZmqTermination");
+    require(previous_handler_calls == 1, "the previously installed handler is called once");
+    require(socket_open_in_previous_handler, "the previous handler runs before the sockets close");
+    require(!pair.router.isOpen() && !pair.dealer.isOpen() && !unheard.isOpen(),
+            "every socket is closed");
+    require(raises_termination([&] { pair.dealer.send("x", false); }),
+            "the next call on a closed socket raises cplt::ZmqTermination");
+    require(raises_termination([&] { selector.run(std::chrono::milliseconds(0)); }),
+            "the next run of the selector raises cplt::ZmqTermination");
+    require(context_terminates_at_once(), "the sockets were closed with linger 0");
+    pass();
+}
+
+enum class SignalledThread { LockHolder, Other };
+
+[[noreturn]] void signal_while_lock_is_held(int signal_number, SignalledThread target) {
+    start_watchdog();
+    install_previous_handler(signal_number);
+    Socket socket(SocketType::Dealer);
+    watched_socket = &socket;
+
+    std::atomic<bool> holding{false};
+    std::atomic<bool> open_while_held{false};
+    std::thread holder([&] {
+        std::lock_guard lock(cplt::Context::getLock());
+        holding = true;
+        // When the handler ran on this thread, it has returned by now.
+        require(eventually([] { return previous_handler_calls == 1; }), "the handler runs");
+        open_while_held = socket.isOpen();
+    });  // releasing the lock carries out the shutdown
+
+    require(eventually([&] { return holding.load(); }), "the holder takes the lock");
+    pthread_kill(target == SignalledThread::LockHolder ? holder.native_handle() : pthread_self(),
+                 signal_number);
+    holder.join();
+
+    require(open_while_held, "the handler leaves the shutdown to the lock holder");
+    require(!socket.isOpen(), "the holder closes the socket when it releases the lock");
+    require(raises_termination([&] { socket.send("x", false); }),
+            "the next call raises cplt::ZmqTermination");
+    pass();
+}
+
+// ---------------------------------------------------------------- parent side
+
+class SignalDeathTest : public ::testing::Test {
+protected:
+    void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
+};
+
+struct Signal {
+    int number;
+    const char* name;
+};
+const Signal signals[] = {{SIGINT, "SIGINT"}, {SIGTERM, "SIGTERM"}};
+
+TEST_F(SignalDeathTest, SignalToBlockedRecvClosesEverySocketAndRaisesTermination) {
+    for (const Signal& signal : signals) {
+        SCOPED_TRACE(signal.name);
+        EXPECT_EXIT(signal_while_blocked(signal.number, BlockingCall::Recv),
+                    ::testing::ExitedWithCode(0), "");
+    }
+}
+
+TEST_F(SignalDeathTest, SignalToBlockedSelectorClosesEverySocketAndRaisesTermination) {
+    for (const Signal& signal : signals) {
+        SCOPED_TRACE(signal.name);
+        EXPECT_EXIT(signal_while_blocked(signal.number, BlockingCall::Run),
+                    ::testing::ExitedWithCode(0), "");
+    }
+}
+
+TEST_F(SignalDeathTest, SignalWhileTheLockIsHeldNeverDeadlocksAndStillClosesTheSockets) {
+    EXPECT_EXIT(signal_while_lock_is_held(SIGINT, SignalledThread::LockHolder),
+                ::testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(signal_while_lock_is_held(SIGTERM, SignalledThread::Other),
+                ::testing::ExitedWithCode(0), "");
+}
+
+}  // namespace
