@@ -14,12 +14,16 @@
 // How a signal closes the sockets. The handler never waits: it records a
 // pending shutdown, then carries it out itself if it can take the layer's lock
 // with a try-lock (POSIX: returns at once, even on the thread that holds it);
-// otherwise the holder carries it out in unlock(). The handler closes sockets
-// that other threads may be using. We rely on the signal reaching the thread
-// that blocks in ZeroMQ, whose call then returns EINTR without touching the
-// socket again, or arriving between that thread's calls: its next call finds
-// the handle gone (ENOTSOCK), which throw_error turns into termination.
-// Closing and destroying take the lock, so no handle is closed twice.
+// otherwise the holder carries it out in unlock(). Closing and destroying a
+// socket take the lock too, so no handle is closed twice.
+//
+// The handler closes sockets that other threads may be using. We rely on the
+// signal reaching the thread that waits in ZeroMQ, whose call then returns
+// EINTR without touching the socket again, or arriving between that thread's
+// calls: its next call finds the handle gone (ENOTSOCK), which throw_error
+// turns into termination. A signal that lands inside a ZeroMQ call outside its
+// wait (while it handles ZeroMQ's internal commands) closes the socket under
+// that call, which may then wait until its time-out, or for ever without one.
 
 namespace cplt {
 
