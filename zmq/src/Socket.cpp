@@ -100,7 +100,7 @@ Socket::Socket(Socket&& other) noexcept
     // the two objects.
     std::lock_guard lock(Context::getLock());
     handle.store(other.handle.exchange(nullptr), std::memory_order_release);
-    Context::existing()->replace_socket(&other, this);
+    if (Context* context = Context::existing()) context->replace_socket(&other, this);
 }
 
 Socket::~Socket() {

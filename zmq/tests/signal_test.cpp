@@ -1,7 +1,5 @@
 // SIGINT and SIGTERM close every socket of the process. Each scenario runs in
-// a child process (a re-executed death test, so it starts without a ZeroMQ
-// context) that reports through its exit status: 0, or 1 with the failed
-// check on standard error.
+// a child process, so a signal cannot take the test runner down.
 
 #include <gtest/gtest.h>
 
@@ -15,8 +13,8 @@
 #include <cstdio>
 #include <fstream>
 #include <functional>
-#include <memory>
 #include <future>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -28,6 +26,7 @@
 #include <cplt/InputSelector.hpp>
 #include <cplt/Socket.hpp>
 
+#include "child_checks.hpp"
 #include "loopback.hpp"
 
 namespace {
@@ -37,18 +36,6 @@ using cplt::SocketType;
 using namespace zmq_test;
 
 // ---------------------------------------------------------------- child side
-
-void require(bool ok, const char* check) {
-    if (ok) return;
-    std::fprintf(stderr, "failed: %s\n", check);
-    std::fflush(stderr);
-    _exit(1);
-}
-
-[[noreturn]] void pass() { _exit(0); }
-
-// A hung child fails instead of hanging the runner.
-void start_watchdog() { alarm(20); }
 
 // The program's own handler, installed before the first socket exists.
 std::atomic<int> previous_handler_calls{0};
@@ -192,10 +179,7 @@ enum class SignalledThread { LockHolder, Other };
 
 // ---------------------------------------------------------------- parent side
 
-class SignalDeathTest : public ::testing::Test {
-protected:
-    void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
-};
+using SignalDeathTest = ChildProcessTest;
 
 struct Signal {
     int number;

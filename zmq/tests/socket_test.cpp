@@ -14,6 +14,7 @@
 #include <cplt/Exception.hpp>
 #include <cplt/Socket.hpp>
 
+#include "child_checks.hpp"
 #include "loopback.hpp"
 
 namespace {
@@ -208,6 +209,32 @@ TEST(SocketRegistry, HoldsExactlyTheLiveSocketsAcrossMoveAndDestruction) {
     EXPECT_FALSE(moved->isOpen());
     EXPECT_NO_THROW(moved.reset());
     EXPECT_TRUE(registered_sockets().empty());
+}
+
+// ZeroMQ refuses sockets beyond its limit (1023 by default); the failed
+// constructor must leave nothing behind in the registry.
+[[noreturn]] void create_sockets_until_refused() {
+    start_watchdog();
+    std::vector<std::unique_ptr<Socket>> sockets;
+    try {
+        while (sockets.size() < 100000) sockets.push_back(std::make_unique<Socket>(SocketType::Pub));
+        require(false, "socket creation is refused at some point");
+    } catch (const cplt::ZmqError& error) {
+        require(error.contextTrace() == std::vector<std::string>{"While trying to create socket"},
+                "the refusal carries the creation line");
+    }
+    require(registered_sockets().size() == sockets.size(), "only live sockets are registered");
+    {
+        std::lock_guard lock(cplt::Context::getLock());
+        cplt::Context::get().shutdown(std::chrono::seconds(0));  // visits each of them
+    }
+    pass();
+}
+
+using SocketLimitDeathTest = ChildProcessTest;
+
+TEST_F(SocketLimitDeathTest, RefusedCreationRaisesAndLeavesNothingRegistered) {
+    EXPECT_EXIT(create_sockets_until_refused(), ::testing::ExitedWithCode(0), "");
 }
 
 TEST(SocketRecv, FrameLargerThanTheBufferReportsItsFullSize) {
