@@ -1,5 +1,6 @@
 #include "cplt/Context.hpp"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -38,10 +39,10 @@ bool is_function(Context::SignalHandler handler) {
     return handler != SIG_DFL && handler != SIG_IGN;
 }
 
+// The linger option is an int of milliseconds: longer periods are cut to fit.
 int linger_milliseconds(std::chrono::duration<std::int64_t> seconds) {
-    const auto milliseconds =
-        std::chrono::duration_cast<std::chrono::milliseconds>(seconds).count();
-    return milliseconds > INT_MAX ? INT_MAX : static_cast<int>(milliseconds);
+    constexpr std::int64_t limit = INT_MAX / 1000;
+    return static_cast<int>(std::clamp<std::int64_t>(seconds.count(), -limit, limit) * 1000);
 }
 
 }  // namespace
