@@ -2,13 +2,12 @@
 
 #include <atomic>
 #include <cstdint>
+#include <kelnom/Client.hpp>
 #include <set>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <kelnom/Client.hpp>
 
 namespace {
 
@@ -54,8 +53,7 @@ INSTANTIATE_TEST_SUITE_P(
     Validities, MessageQueueOrder,
     testing::Values(OrderCase{{30, 5, 20}, {5, 20, 30}},
                     // Zero and negative validities go before every positive one.
-                    OrderCase{{10, 0, 7, -3}, {-3, 0, 7, 10}},
-                    OrderCase{{1, 1, 1}, {1, 1, 1}},
+                    OrderCase{{10, 0, 7, -3}, {-3, 0, 7, 10}}, OrderCase{{1, 1, 1}, {1, 1, 1}},
                     // Extremes of the signed count compare without overflow.
                     OrderCase{{INT64_MAX, INT64_MIN, 0}, {INT64_MIN, 0, INT64_MAX}}));
 
@@ -74,9 +72,8 @@ TEST(MessageQueue, HeadStaysWhenTheOperationDeclinesOrRaises) {
     push(queue, 9);
 
     EXPECT_FALSE(queue.performOperation([](const Message&) { return false; }));
-    EXPECT_THROW(queue.performOperation([](const Message&) -> bool {
-        throw std::runtime_error("write failed");
-    }),
+    EXPECT_THROW(queue.performOperation(
+                     [](const Message&) -> bool { throw std::runtime_error("write failed"); }),
                  std::runtime_error);
 
     std::string head_id;

@@ -1,8 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <stdexcept>
-
 #include <kelnom/Client.hpp>
+#include <stdexcept>
 
 namespace {
 

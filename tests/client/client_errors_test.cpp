@@ -1,0 +1,219 @@
+// Errors that reach the handler of blockThreadForIO: malformed requests from a
+// stand-in node, and errors raised by the application's own callbacks.
+#include <gtest/gtest.h>
+#include <zmq.h>
+
+#include <functional>
+#include <kelnom/Client.hpp>
+#include <kelnom/Exception.hpp>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "DaemonProcess.hpp"
+#include "client_harness.hpp"
+
+namespace client_test {
+namespace {
+
+using namespace std::string_literals;
+using kelnom::Client;
+
+// A node stand-in built from plain libzmq: a ROUTER as the channeler and an
+// XPUB as the broadcaster, which reports subscriptions so that a test can wait
+// for them instead of guessing.
+class RawNode {
+public:
+    RawNode() : context(zmq_ctx_new()) {
+        router = open(ZMQ_ROUTER, channeler_port);
+        xpub = open(ZMQ_XPUB, broadcaster_port);
+    }
+    ~RawNode() {
+        zmq_close(router);
+        zmq_close(xpub);
+        zmq_ctx_term(context);
+    }
+    RawNode(const RawNode&) = delete;
+    RawNode& operator=(const RawNode&) = delete;
+
+    int channelerPort() const { return channeler_port; }
+    int broadcasterPort() const { return broadcaster_port; }
+    void* channeler() const { return router; }
+    void* broadcaster() const { return xpub; }
+
+    // The frames of the next message, none after the bound.
+    std::vector<std::string> receive(void* socket) {
+        std::vector<std::string> frames;
+        zmq_pollitem_t item{socket, 0, ZMQ_POLLIN, 0};
+        if (zmq_poll(&item, 1, static_cast<long>(kWait.count())) <= 0) return frames;
+        zmq_msg_t frame;
+        zmq_msg_init(&frame);
+        do {
+            if (zmq_msg_recv(&frame, socket, 0) < 0) break;
+            frames.emplace_back(static_cast<const char*>(zmq_msg_data(&frame)),
+                                zmq_msg_size(&frame));
+        } while (zmq_msg_more(&frame));
+        zmq_msg_close(&frame);
+        return frames;
+    }
+
+    void send(void* socket, const std::vector<std::string>& frames) {
+        for (std::size_t i = 0; i < frames.size(); ++i) {
+            const int more = i + 1 < frames.size() ? ZMQ_SNDMORE : 0;
+            ASSERT_EQ(zmq_send(socket, frames[i].data(), frames[i].size(), more),
+                      static_cast<int>(frames[i].size()));
+        }
+    }
+
+    bool awaitSubscription(const std::string& topic) {
+        for (;;) {
+            const auto frames = receive(xpub);
+            if (frames.empty()) return false;
+            if (frames[0] == "\x01"s + topic) return true;
+        }
+    }
+
+private:
+    void* open(int type, int& port) {
+        void* socket = zmq_socket(context, type);
+        int no_linger = 0;
+        zmq_setsockopt(socket, ZMQ_LINGER, &no_linger, sizeof no_linger);
+        zmq_bind(socket, "tcp://127.0.0.1:*");
+        char endpoint[64] = {};
+        size_t size = sizeof endpoint;
+        zmq_getsockopt(socket, ZMQ_LAST_ENDPOINT, endpoint, &size);
+        port = std::stoi(std::string(endpoint).substr(std::string(endpoint).rfind(':') + 1));
+        return socket;
+    }
+
+    void* context;
+    void* router = nullptr;
+    void* xpub = nullptr;
+    int channeler_port = 0;
+    int broadcaster_port = 0;
+};
+
+std::string header_value(const std::vector<std::string>& frames, const std::string& key) {
+    for (const std::string& frame : frames) {
+        if (frame.rfind(key + "|", 0) == 0) return frame.substr(key.size() + 1);
+    }
+    return {};
+}
+
+enum class Via { Listener, Dispenser };
+
+struct ProtocolErrorCase {
+    const char* name;
+    Via via;
+    std::vector<std::string> frames;  // after the peer identity, or with the topic first
+    const char* message;              // generateMessage() of the handled error
+};
+
+class ProtocolErrors : public testing::TestWithParam<ProtocolErrorCase> {};
+
+TEST_P(ProtocolErrors, ReachTheHandlerAndTheNextCallReadsOn) {
+    RawNode node;
+    Client client("raw-app", node.broadcasterPort(), node.channelerPort(), {"raw-app"});
+    Events acks;
+    send_text(client, "needs ack", [&] { acks.add("acked"); });
+    IoThread io(client, kIoTimeout, 2);
+
+    const auto message = node.receive(node.channeler());  // identity, routes, "MSG", ...
+    ASSERT_GE(message.size(), 3u);
+    ASSERT_EQ(message[2], "MSG");
+    const std::string identity = message[0];
+    EXPECT_EQ(identity, "raw-app|disp");
+    ASSERT_TRUE(node.awaitSubscription("raw-app"));
+
+    if (GetParam().via == Via::Listener) {
+        node.send(node.broadcaster(), GetParam().frames);
+    } else {
+        std::vector<std::string> routed{identity};
+        routed.insert(routed.end(), GetParam().frames.begin(), GetParam().frames.end());
+        node.send(node.channeler(), routed);
+    }
+    ASSERT_TRUE(io.waitReturned());
+    EXPECT_EQ(io.errors().all(), std::vector<std::string>{GetParam().message});
+
+    // The second call handles the next request: the ack of the queued message.
+    node.send(node.channeler(),
+              {identity, "\0"s, "ACK", "msg_id|" + header_value(message, "id"), "\0"s, "\0"s});
+    EXPECT_TRUE(acks.waitForCount("acked", 1));
+    io.stop();
+    EXPECT_EQ(io.errors().all().size(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Requests, ProtocolErrors,
+    testing::Values(
+        ProtocolErrorCase{"UnknownCommandOnDispenser",
+                          Via::Dispenser,
+                          {"\0"s, "NOPE", "\0"s, "\0"s},
+                          "While trying to read request on Client dispenser. While trying to "
+                          "decode a received request (NOPE). Unrecognised command name: NOPE"},
+        ProtocolErrorCase{"TopicAloneOnListener",
+                          Via::Listener,
+                          {"raw-app"},
+                          "While trying to read request on Client listener. Expected more "
+                          "frames. Next section: Routes or delimiter"},
+        ProtocolErrorCase{"AckOnListener",
+                          Via::Listener,
+                          {"raw-app", "\0"s, "ACK", "msg_id|x", "\0"s, "\0"s},
+                          "While trying to read request on Client listener. Don't expect other "
+                          "types of requests on listener other than Message. Received a request "
+                          "with wire name: ACK"}),
+    [](const testing::TestParamInfo<ProtocolErrorCase>& info) { return info.param.name; });
+
+struct CallbackErrorCase {
+    const char* name;
+    std::function<void()> raise;  // run as the result callback
+    bool with_handler;
+    std::vector<std::string> handled;  // generateMessage() of what the handler got
+    bool rethrown;                     // the std::runtime_error leaves blockThreadForIO
+};
+
+class CallbackErrors : public testing::TestWithParam<CallbackErrorCase> {};
+
+TEST_P(CallbackErrors, AreSortedByKind) {
+    kelno_test::DaemonProcess daemon;
+    auto client = make_client(daemon, "raiser");
+    send_text(*client, "raise", GetParam().raise);
+    Events handled;
+    Client::ErrorHandler handler;
+    if (GetParam().with_handler) {
+        handler = [&](kelnou::Exception& error) { handled.add(error.generateMessage()); };
+    }
+    bool rethrown = false;
+    {
+        Watchdog watchdog(*client);
+        try {
+            client->blockThreadForIO(handler, kIoTimeout);
+        } catch (const std::runtime_error&) {
+            rethrown = true;
+        }
+    }
+    EXPECT_EQ(rethrown, GetParam().rethrown);
+    EXPECT_EQ(handled.all(), GetParam().handled);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, CallbackErrors,
+    testing::Values(CallbackErrorCase{"OurException",
+                                      [] { throw kelnou::GeneralException("boom"); },
+                                      true,
+                                      {"While trying to read request on Client dispenser. boom"},
+                                      false},
+                    CallbackErrorCase{"ForeignException",
+                                      [] { throw std::runtime_error("foreign"); },
+                                      true,
+                                      {"An unknown error occured. We do not know how to handle it"},
+                                      true},
+                    CallbackErrorCase{"ForeignExceptionWithoutHandler",
+                                      [] { throw std::runtime_error("foreign"); },
+                                      false,
+                                      {},
+                                      false}),
+    [](const testing::TestParamInfo<CallbackErrorCase>& info) { return info.param.name; });
+
+}  // namespace
+}  // namespace client_test
