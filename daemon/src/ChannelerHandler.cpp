@@ -1,5 +1,6 @@
 #include "ChannelerHandler.hpp"
 
+#include <cplt/Socket.hpp>
 #include <kelnou/Exception.hpp>
 
 #include "Console.hpp"
@@ -23,7 +24,11 @@ void ChannelerHandler::operator()(cplt::Socket*) {
             receiver.readFrame();
             route = receiver.frameText();
             receiver.expectMore("");
-            return receiver.receive();
+            auto received = receiver.receive();
+            // One ZeroMQ message is one request. Frames after its end would be
+            // read as the next request, with a route of the peer's choosing.
+            receiver.getSocket()->flushMessage();
+            return received;
         });
 
     if (auto* ack = dynamic_cast<Ack*>(request.get())) {

@@ -1,5 +1,6 @@
 #include "ForwarderHandler.hpp"
 
+#include <cplt/Socket.hpp>
 #include <kelnom/Ack.hpp>
 #include <kelnom/GetRegistry.hpp>
 #include <kelnom/Message.hpp>
@@ -22,6 +23,7 @@ void ForwarderHandler::operator()(cplt::Socket* forwarder) {
     kelnom::Receiver receiver(forwarder);
     kelnom::Sender upstream(forwarder);
     auto request = receiver.receive();
+    forwarder->flushMessage();  // frames after the request's end are not a request
 
     if (auto* ack = dynamic_cast<Ack*>(request.get())) {
         // The upstream node has what we passed up.

@@ -1,0 +1,164 @@
+// Requests that do not follow the protocol never stop a node: each is
+// reported, the rest of it is discarded, and the next request is served.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <zmq.h>
+
+#include <random>
+
+#include "DaemonProcess.hpp"
+#include "LocalClient.hpp"
+#include "RawPeer.hpp"
+
+namespace kelno_test {
+namespace {
+
+WireMessage with(void (*change)(WireMessage&)) {
+    WireMessage message;
+    change(message);
+    return message;
+}
+
+Frames without(Frames frames, const std::string& frame) {
+    frames.erase(std::find(frames.begin(), frames.end(), frame));
+    return frames;
+}
+
+Frames plus(Frames frames, const Frames& more) {
+    frames.insert(frames.end(), more.begin(), more.end());
+    return frames;
+}
+
+// One request per row of the framing failure table, and the decoding errors.
+std::vector<Frames> malformed_requests() {
+    WireMessage good;
+    Frames headers = good.headerFrames();
+    return {
+        {""},                                       // an empty frame, nothing else
+        {"route-without-delimiter"},                // ends inside the routes
+        {"route", delimiter},                       // ends after the routes
+        {delimiter, "MSG"},                         // ends after the command
+        {delimiter, "MSG", headers[0], headers[1]},  // ends inside the headers
+        {delimiter, "MSG", "no separator", delimiter, "x"},
+        {delimiter, "WHAT", delimiter, delimiter},  // unknown command
+        {delimiter, "MSG", headers[0], headers[1], headers[2], headers[3], headers[4],
+         headers[5], headers[6], delimiter},  // no payload frame
+        without(good.frames(), headers[4]),   // no "p_size"
+        without(good.frames(), headers[5]),   // no "p_type"
+        plus(good.frames(), {"after the payload"}),
+        {delimiter, "ACK", "msg_id|x", delimiter},          // no termination
+        {delimiter, "ACK", "msg_id|x", delimiter, "zz"},    // termination not a delimiter
+        {delimiter, "ACK", delimiter, delimiter},           // no "msg_id"
+        {delimiter, "BOX", "app_id|a", "box_type|CLNT", delimiter, delimiter},
+        {delimiter, "GREG", "extra|header", delimiter, delimiter},
+        without(good.frames(), headers[2]),  // no "id"
+        with([](WireMessage& m) { m.ack_mode = "x"; }).frames(),
+        with([](WireMessage& m) { m.valid_for = "abc"; }).frames(),
+        with([](WireMessage& m) { m.valid_for = "99999999999999999999"; }).frames(),
+        plus(Frames{delimiter, "MSG"},
+             plus(without(headers, headers[4]), {"p_size|abc", delimiter, "hello"})),
+        plus(Frames{delimiter, "MSG"}, plus(without(headers, headers[4]),
+                                            {"p_size|999999999999999999999", delimiter, "x"})),
+        plus(Frames{delimiter, "MSG"},
+             plus(without(headers, headers[4]), {"p_size|4294967295", delimiter, "x"})),
+        plus(Frames{delimiter, "MSG"},
+             plus(without(headers, headers[4]), {"p_size|99", delimiter, "short"})),
+        {std::string(5000, 'r'), delimiter, "MSG", std::string(300, 'h'), delimiter, "x"},
+    };
+}
+
+// Garbage from a fixed seed, so a failure can be replayed.
+std::vector<Frames> garbage_requests(std::size_t count) {
+    std::mt19937 generator(20261210);
+    std::uniform_int_distribution<int> frame_count(1, 9), frame_length(0, 40), byte(0, 255),
+        pick(0, 9);
+    const Frames words{delimiter, "MSG", "BOX", "ACK", "GREG", "REG", "p_size|3", "app_id|a"};
+    std::vector<Frames> requests;
+    for (std::size_t i = 0; i < count; ++i) {
+        Frames frames;
+        for (int f = frame_count(generator); f > 0; --f) {
+            // Mostly protocol words, so the garbage gets past the first checks.
+            int choice = pick(generator);
+            if (choice < static_cast<int>(words.size())) {
+                frames.push_back(words[choice]);
+            } else {
+                std::string bytes;
+                for (int b = frame_length(generator); b > 0; --b) bytes += char(byte(generator));
+                frames.push_back(bytes);
+            }
+        }
+        requests.push_back(frames);
+    }
+    return requests;
+}
+
+class MalformedRequests : public ::testing::Test {
+protected:
+    void expectStillServing() {
+        WireMessage message;
+        message.routes = {"after"};
+        EXPECT_EQ(client.request(message.frames()), ack_frames(message.id));
+        EXPECT_EQ(client.nextPublication(), publication_frames(message));
+        EXPECT_FALSE(daemon.process().waitExit(std::chrono::milliseconds(0)));
+    }
+
+    DaemonProcess daemon;
+    LocalClient client{daemon};
+    RawPeer attacker{ZMQ_DEALER};
+    void connectAttacker() { attacker.connect(daemon.channelerEndpoint()); }
+};
+
+TEST_F(MalformedRequests, EachFailureIsReportedAndTheNextRequestIsServed) {
+    connectAttacker();
+    for (const auto& request : malformed_requests()) attacker.send(request);
+    // Requests from one peer are served in order: this reply comes after all.
+    attacker.send(registry_query_frames());
+    auto reply = attacker.receive();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(*reply, registry_reply_frames("null"));
+    expectStillServing();
+
+    const std::string err = daemon.process().err();
+    for (const char* report :
+         {"While receiving request on channeler. ", "Expected more frames. Next section: ",
+          "Unrecognised command name: WHAT", "We don't expect more frames after the payload",
+          "Expected a delimiter frame for termination", "stoll", "stoull",
+          "Ack mode is incorrect for Message. Logic error: stoi"}) {
+        EXPECT_NE(err.find(report), std::string::npos) << report;
+    }
+}
+
+TEST_F(MalformedRequests, GarbageFromAFixedSeedDoesNotStopTheNode) {
+    connectAttacker();
+    for (const auto& request : garbage_requests(500)) attacker.send(request);
+    attacker.send(registry_query_frames());
+    // Garbage may include well-formed queries; the daemon's answer to the last
+    // one arrives in any case.
+    std::optional<Frames> reply;
+    while ((reply = attacker.receive()) && reply != registry_reply_frames("null")) {
+    }
+    EXPECT_TRUE(reply);
+    expectStillServing();
+}
+
+// Frames after a request's termination are not a second request: otherwise a
+// peer could name another peer's identity and have replies sent to it.
+TEST_F(MalformedRequests, TrailingFramesCannotRedirectRepliesToAnotherPeer) {
+    LocalClient victim(daemon, {}, "victim");
+    WireMessage kept;
+    kept.routes = {"kept"};
+    ASSERT_TRUE(client.request(kept.frames()));
+
+    connectAttacker();
+    attacker.send(plus(registry_query_frames(),
+                       plus(Frames{"victim"}, inbox_frames("kept", "clnt"))));
+    ASSERT_TRUE(attacker.receive());
+    attacker.send(registry_query_frames());
+    ASSERT_TRUE(attacker.receive());
+
+    // Anything sent to the victim on the attacker's behalf would come first.
+    EXPECT_EQ(victim.request(registry_query_frames()), registry_reply_frames("null"));
+}
+
+}  // namespace
+}  // namespace kelno_test
