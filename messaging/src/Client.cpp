@@ -1,12 +1,14 @@
+#include <kelnom/Client.hpp>
+
 #include <algorithm>
 #include <cerrno>
+#include <string_view>
+#include <utility>
+
 #include <cplt/Exception.hpp>
-#include <kelnom/Client.hpp>
 #include <kelnom/Exception.hpp>
 #include <kelnom/GetRegistry.hpp>
 #include <kelnom/Inbox.hpp>
-#include <string_view>
-#include <utility>
 
 namespace kelnom {
 

@@ -1,4 +1,5 @@
 #include <kelnom/Client.hpp>
+
 #include <utility>
 
 namespace kelnom {

@@ -2,12 +2,13 @@
 
 #include <atomic>
 #include <cstdint>
-#include <kelnom/Client.hpp>
 #include <set>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <kelnom/Client.hpp>
 
 namespace {
 

@@ -1,7 +1,8 @@
 #include <gtest/gtest.h>
 
-#include <kelnom/Client.hpp>
 #include <stdexcept>
+
+#include <kelnom/Client.hpp>
 
 namespace {
 

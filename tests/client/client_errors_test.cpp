@@ -4,11 +4,12 @@
 #include <zmq.h>
 
 #include <functional>
-#include <kelnom/Client.hpp>
-#include <kelnom/Exception.hpp>
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include <kelnom/Client.hpp>
+#include <kelnom/Exception.hpp>
 
 #include "DaemonProcess.hpp"
 #include "client_harness.hpp"

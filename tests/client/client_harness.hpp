@@ -4,12 +4,13 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
-#include <kelnom/Client.hpp>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <kelnom/Client.hpp>
 
 #include "DaemonProcess.hpp"
 

@@ -5,12 +5,13 @@
 
 #include <algorithm>
 #include <cstring>
-#include <kelnom/Client.hpp>
 #include <optional>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <kelnom/Client.hpp>
 
 #include "ChildProcess.hpp"
 #include "DaemonProcess.hpp"

@@ -1,11 +1,18 @@
 #pragma once
 
 #include <chrono>
-#include <cplt/InputSelector.hpp>
-#include <cplt/Socket.hpp>
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <queue>
+#include <string>
+#include <vector>
+
+#include <cplt/InputSelector.hpp>
+#include <cplt/Socket.hpp>
 #include <kelnom/Ack.hpp>
 #include <kelnom/Message.hpp>
 #include <kelnom/Payload.hpp>
@@ -13,12 +20,6 @@
 #include <kelnom/Registry.hpp>
 #include <kelnom/Sender.hpp>
 #include <kelnou/Exception.hpp>
-#include <map>
-#include <memory>
-#include <mutex>
-#include <queue>
-#include <string>
-#include <vector>
 
 namespace kelnom {
 
