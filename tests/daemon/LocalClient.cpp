@@ -1,5 +1,6 @@
 #include "LocalClient.hpp"
 
+#include <gtest/gtest.h>
 #include <zmq.h>
 
 #include <stdexcept>
@@ -12,6 +13,11 @@ namespace {
 const std::string probe_topic = "kelno-test-probe";
 
 }  // namespace
+
+void expect_orderly_stop(DaemonProcess& daemon) {
+    EXPECT_EQ(daemon.stop(), 0) << daemon.process().err();
+    EXPECT_TRUE(daemon.process().waitForOut("Done\n", std::chrono::milliseconds(0)));
+}
 
 bool is_probe(const Frames& frames) {
     for (auto& frame : frames) {

@@ -10,6 +10,10 @@
 
 namespace kelno_test {
 
+// Stops the daemon and checks that it ended in order: status 0 (a sanitizer
+// report would change it) and "Done".
+void expect_orderly_stop(DaemonProcess& daemon);
+
 // Whether a message's frames are one of LocalClient's subscription probes.
 bool is_probe(const Frames& frames);
 

@@ -28,6 +28,10 @@ public:
         }
     }
 
+    ~Chain() {
+        for (auto& node : nodes) expect_orderly_stop(*node);
+    }
+
     int length() const { return static_cast<int>(nodes.size()); }
     DaemonProcess& node(int i) { return *nodes[i]; }
     LocalClient& client(int i) { return *clients[i]; }

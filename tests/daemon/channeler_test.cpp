@@ -14,6 +14,8 @@ namespace {
 
 class Channeler : public ::testing::Test {
 protected:
+    void TearDown() override { expect_orderly_stop(daemon); }
+
     DaemonProcess daemon{{"hub", std::nullopt, 1, ""}};
     LocalClient client{daemon};
 };
@@ -155,8 +157,9 @@ TEST_F(Channeler, OtherRequestKindsAreDroppedSilently) {
 
 // A message the node already holds is not lost because its sender has gone:
 // the failed acknowledgement is reported, and the message is still kept and
-// published. The daemon is held stopped while the sender writes and leaves, so
-// that it finds the sender gone when it acknowledges.
+// published. The daemon is held stopped while the sender writes and leaves,
+// and bad requests ahead of the message keep it busy while it notices the
+// sender has gone, so that the acknowledgement finds no one to go to.
 TEST_F(Channeler, MessageFromASenderThatHasGoneIsStillKeptAndPublished) {
     bool acknowledgement_failed = false;
     for (int attempt = 0; attempt < 5 && !acknowledgement_failed; ++attempt) {
@@ -168,6 +171,7 @@ TEST_F(Channeler, MessageFromASenderThatHasGoneIsStillKeptAndPublished) {
             vanishing.send(registry_query_frames());
             ASSERT_TRUE(vanishing.receive());  // connected
             daemon.process().signal(SIGSTOP);
+            for (int i = 0; i < 100; ++i) vanishing.send({delimiter, "WHAT", delimiter, delimiter});
             vanishing.send(message.frames());
             vanishing.closeAfterSending();
         }

@@ -19,6 +19,8 @@ protected:
         forwarder_identity = poll->front();
     }
 
+    void TearDown() override { expect_orderly_stop(daemon); }
+
     // The next request from the node, without the identity frame; inbox polls
     // (one per interval) and the client's probes are skipped.
     std::optional<Frames> nextFromNode() {

@@ -94,6 +94,8 @@ std::vector<Frames> garbage_requests(std::size_t count) {
 
 class MalformedRequests : public ::testing::Test {
 protected:
+    void TearDown() override { expect_orderly_stop(daemon); }
+
     void expectStillServing() {
         WireMessage message;
         message.routes = {"after"};
