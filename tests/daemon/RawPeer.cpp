@@ -52,6 +52,13 @@ void RawPeer::subscribe(const std::string& prefix) {
     zmq_setsockopt(socket, ZMQ_SUBSCRIBE, prefix.data(), prefix.size());
 }
 
+void RawPeer::readSlowly() {
+    int one = 1;
+    int small_buffer = 1024;
+    zmq_setsockopt(socket, ZMQ_RCVHWM, &one, sizeof(one));
+    zmq_setsockopt(socket, ZMQ_RCVBUF, &small_buffer, sizeof(small_buffer));
+}
+
 void RawPeer::send(const Frames& frames) {
     for (std::size_t i = 0; i < frames.size(); ++i) {
         int flags = i + 1 < frames.size() ? ZMQ_SNDMORE : 0;

@@ -24,6 +24,8 @@ public:
     // Binds on a free loopback port; returns the endpoint.
     std::string bindLoopback();
     void subscribe(const std::string& prefix);
+    // Makes the peer take in as little as possible while it does not read.
+    void readSlowly();
 
     void send(const Frames& frames);
     // Closes once what was sent has left (bounded), instead of dropping it.

@@ -13,6 +13,8 @@
 namespace kelno_test {
 namespace {
 
+using namespace std::chrono_literals;
+
 WireMessage with(void (*change)(WireMessage&)) {
     WireMessage message;
     change(message);
@@ -140,6 +142,17 @@ TEST_F(MalformedRequests, GarbageFromAFixedSeedDoesNotStopTheNode) {
     while ((reply = attacker.receive()) && reply != registry_reply_frames("null")) {
     }
     EXPECT_TRUE(reply);
+    expectStillServing();
+}
+
+// A peer that sends but never reads fills its queue of replies; further
+// replies to it fail at once instead of blocking the node's only thread.
+TEST_F(MalformedRequests, APeerThatNeverReadsDoesNotStallTheNode) {
+    RawPeer flooder(ZMQ_DEALER);
+    flooder.readSlowly();
+    flooder.connect(daemon.channelerEndpoint());
+    for (int i = 0; i < 150000; ++i) flooder.send(registry_query_frames());
+    ASSERT_TRUE(daemon.process().waitForErr("Resource temporarily unavailable", 60s));
     expectStillServing();
 }
 
