@@ -88,11 +88,20 @@ TEST(KelnodStartup, WithoutRemoteThereIsNoForwarderLine) {
 
 TEST(KelnodStop, EitherSignalStopsInOrderWhileIdleOrServing) {
     for (int signal_number : {SIGTERM, SIGINT}) {
-        SCOPED_TRACE(signal_number);
-        DaemonProcess daemon;
-        daemon.process().signal(signal_number);
-        EXPECT_EQ(daemon.process().waitExit(), 0);
-        EXPECT_TRUE(daemon.process().waitForOut("Done\n", std::chrono::milliseconds(0)));
+        for (bool busy : {false, true}) {
+            SCOPED_TRACE(std::to_string(signal_number) + (busy ? " busy" : " idle"));
+            DaemonProcess daemon;
+            RawPeer client(ZMQ_DEALER);
+            if (busy) {
+                // The signal is likely to land while a request is being handled.
+                client.connect(daemon.channelerEndpoint());
+                for (int i = 0; i < 2000; ++i) client.send(registry_query_frames());
+                ASSERT_TRUE(client.receive());
+            }
+            daemon.process().signal(signal_number);
+            EXPECT_EQ(daemon.process().waitExit(), 0) << daemon.process().err();
+            EXPECT_TRUE(daemon.process().waitForOut("Done\n", std::chrono::milliseconds(0)));
+        }
     }
 }
 
