@@ -50,9 +50,8 @@ endforeach()
 install(CODE "
   set(KELNO_BINDIR \"${CMAKE_INSTALL_BINDIR}\")
   set(KELNO_SYSCONFDIR \"${CMAKE_INSTALL_SYSCONFDIR}\")
+  set(KELNO_UNITDIR \"${KELNO_SYSTEMD_UNITDIR}\")
   set(KELNO_UNIT_TEMPLATE \"${PROJECT_SOURCE_DIR}/packaging/kelnod.service.in\")
-  set(KELNO_UNIT_FILE \"${PROJECT_BINARY_DIR}/packaging/kelnod.service\")
+  set(KELNO_UNIT_STAGING_DIR \"${PROJECT_BINARY_DIR}/packaging/units\")
   include(\"${PROJECT_SOURCE_DIR}/cmake/WriteKelnodUnit.cmake\")
 ")
-install(FILES ${PROJECT_BINARY_DIR}/packaging/kelnod.service
-  DESTINATION ${KELNO_SYSTEMD_UNITDIR})
