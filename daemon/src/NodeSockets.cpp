@@ -23,6 +23,9 @@ NodeSockets::NodeSockets(const Settings& settings)
       broadcaster(cplt::SocketType::Pub),
       broadcaster_sender(&broadcaster) {
     channeler.setIdentity(settings.node_name + "|chnler");
+    // A client restarted under the same application id reconnects with the
+    // identity its previous run still holds; it must be heard at once.
+    channeler.setRouterHandover(true);
     channeler.bind(any_interface(settings.channeler_port));
     never_block(channeler);
 

@@ -155,6 +155,22 @@ TEST_F(Channeler, OtherRequestKindsAreDroppedSilently) {
     EXPECT_EQ(daemon.process().err(), "");
 }
 
+// An application restarted under the same id connects while the node may
+// still hold its previous connection under that identity; the newest
+// connection is the one answered.
+TEST_F(Channeler, ANewConnectionWithAnIdentityInUseTakesItOver) {
+    RawPeer first_run(ZMQ_DEALER, "app|disp");
+    first_run.connect(daemon.channelerEndpoint());
+    first_run.send(registry_query_frames());
+    ASSERT_EQ(first_run.receive(), registry_reply_frames("null"));
+
+    RawPeer second_run(ZMQ_DEALER, "app|disp");
+    second_run.connect(daemon.channelerEndpoint());
+    WireMessage message;
+    second_run.send(message.frames());
+    EXPECT_EQ(second_run.receive(), ack_frames(message.id));
+}
+
 // A message the node already holds is not lost because its sender has gone:
 // the failed acknowledgement is reported, and the message is still kept and
 // published. The daemon is held stopped while the sender writes and leaves,

@@ -141,6 +141,11 @@ void Socket::subscribe(std::string prefix) {
                      "While trying to set subscribe options for socket");
 }
 
+void Socket::setRouterHandover(bool handover) {
+    set_int_option(zmq(), ZMQ_ROUTER_HANDOVER, handover ? 1 : 0,
+                   "While trying to set router handover for socket");
+}
+
 void Socket::send(const char* data, unsigned length, bool more) {
     check_result(zmq_send(zmq(), data, length, zmq_flags(!default_wait, more)),
                  "While trying to send frame");

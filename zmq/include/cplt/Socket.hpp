@@ -61,6 +61,9 @@ public:
     void setSendTimeout(std::chrono::duration<int, std::milli> timeout);
     void setSendHWM(int hwm);
     void subscribe(std::string prefix);
+    // ROUTER only: a new connection that presents an identity already in use
+    // takes it over, instead of being ignored while the old one lingers.
+    void setRouterHandover(bool handover);
 
     // When false, send() does not block and a full queue raises EAGAIN.
     void setDefaultWait(bool wait) { default_wait = wait; }
