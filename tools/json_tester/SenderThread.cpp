@@ -1,5 +1,6 @@
 #include "SenderThread.hpp"
 
+#include <chrono>
 #include <iostream>
 
 #include "Payloader.hpp"
@@ -7,6 +8,7 @@
 
 namespace {
 
+constexpr std::chrono::seconds send_interval{5};
 constexpr kelnom::Client::Seconds valid_for{76};
 
 bool is_terminated(kelnom::Client& client) {

@@ -1,16 +1,12 @@
 #pragma once
 
-#include <chrono>
 #include <thread>
 
 #include <kelnom/Client.hpp>
 
 #include "IoLoopEnd.hpp"
 
-// Time between two documents.
-constexpr std::chrono::seconds send_interval{5};
-
-// Sends a new document every send_interval until the client is terminated.
+// Sends a new document every 5 seconds until the client is terminated.
 // The pause is cut short when the I/O loop ends.
 void sender_thread_fn(kelnom::Client* client, kelno_tools::IoLoopEnd* loop_end);
 

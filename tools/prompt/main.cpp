@@ -32,8 +32,8 @@ struct IoThreadNews {
 
 void send_text(kelnom::Client& client, PendingAcknowledgements& acknowledgements,
                std::vector<std::string> routes, const std::string& text) {
-    // The text with its zero byte; the client releases it with array delete.
     acknowledgements.sent();
+    // The text with its zero byte; the client releases it with array delete.
     const auto size = static_cast<unsigned int>(text.size() + 1);
     char* buffer = new char[size];
     std::memcpy(buffer, text.c_str(), size);
@@ -95,6 +95,9 @@ int main(int argc, char** argv) {
                                                   std::vector<std::string>(argv + 4, argv + argc));
     } catch (kelnou::Exception& error) {
         std::cerr << error.generateMessage() << std::endl;
+        return 1;
+    } catch (const std::exception& error) {
+        std::cerr << error.what() << std::endl;
         return 1;
     }
     client->obtainRegistry(
