@@ -86,6 +86,9 @@ void ChildProcess::readLoop() {
             changed.notify_all();
         }
     }
+    std::lock_guard<std::mutex> lock(mutex);
+    output_complete = true;
+    changed.notify_all();
 }
 
 std::string ChildProcess::out() const {
@@ -147,6 +150,10 @@ std::optional<int> ChildProcess::waitExit(std::chrono::milliseconds timeout) {
         pid_t done = ::waitpid(child_pid, &status, WNOHANG);
         if (done == child_pid) {
             exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            // The child is gone, but what it wrote last may still sit in the
+            // pipes: wait (bounded) until the reader has seen both ends close.
+            std::unique_lock<std::mutex> lock(mutex);
+            changed.wait_for(lock, 5s, [this] { return output_complete; });
             return exit_status;
         }
         if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;

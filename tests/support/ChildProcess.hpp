@@ -40,7 +40,8 @@ public:
     void signal(int signal_number);
 
     // The exit status (or 128 + signal number when killed by a signal), or
-    // nothing when the child is still running after `timeout`.
+    // nothing when the child is still running after `timeout`. Once it returns
+    // a status, out() and err() hold everything the child wrote.
     std::optional<int> waitExit(std::chrono::milliseconds timeout = 10s);
 
 private:
@@ -58,6 +59,7 @@ private:
     mutable std::condition_variable changed;
     std::string out_text;
     std::string err_text;
+    bool output_complete = false;  // both streams reached end of file
     std::thread reader;
 };
 
