@@ -110,6 +110,9 @@ struct ProtocolErrorCase {
     const char* message;              // generateMessage() of the handled error
 };
 
+// Test output names the case instead of dumping its bytes.
+void PrintTo(const ProtocolErrorCase& c, std::ostream* os) { *os << c.name; }
+
 class ProtocolErrors : public testing::TestWithParam<ProtocolErrorCase> {};
 
 TEST_P(ProtocolErrors, ReachTheHandlerAndTheNextCallReadsOn) {
@@ -172,6 +175,9 @@ struct CallbackErrorCase {
     std::vector<std::string> handled;  // generateMessage() of what the handler got
     bool rethrown;                     // the std::runtime_error leaves blockThreadForIO
 };
+
+// Test output names the case instead of dumping its bytes.
+void PrintTo(const CallbackErrorCase& c, std::ostream* os) { *os << c.name; }
 
 class CallbackErrors : public testing::TestWithParam<CallbackErrorCase> {};
 

@@ -239,6 +239,9 @@ struct RegistryQueryCase {
     std::size_t queries;
 };
 
+// Test output names the case instead of dumping its bytes.
+void PrintTo(const RegistryQueryCase& c, std::ostream* os) { *os << c.name; }
+
 class RegistryQueries : public testing::TestWithParam<RegistryQueryCase> {};
 
 // Counted on the daemon over three passes of the loop.
@@ -327,6 +330,9 @@ struct ConnectFailureCase {
     int channeler_port;
     const char* context_line;
 };
+
+// Test output names the case instead of dumping its bytes.
+void PrintTo(const ConnectFailureCase& c, std::ostream* os) { *os << c.name; }
 
 class ConnectFailure : public testing::TestWithParam<ConnectFailureCase> {};
 
