@@ -66,6 +66,8 @@ TEST(KelnodStartup, PrintsItsSettingsAndStopsWithDoneOnSigterm) {
     client.connect("tcp://127.0.0.1:" + std::to_string(channeler_port));
     client.send(registry_query_frames());
     ASSERT_TRUE(client.receive());  // serving
+    // The reply may overtake the daemon's own output on its way to us.
+    ASSERT_TRUE(kelnod.waitForOut("Get reg on channeler\n"));
     EXPECT_EQ(kelnod.out(), "Starting kelnod. Name: alpha Ports: [" +
                                 std::to_string(channeler_port) + "] [" +
                                 std::to_string(broadcaster_port) + "] \nForwarder: " + upstream +
@@ -80,6 +82,7 @@ TEST(KelnodStartup, PrintsItsSettingsAndStopsWithDoneOnSigterm) {
 TEST(KelnodStartup, WithoutRemoteThereIsNoForwarderLine) {
     DaemonProcess daemon({"solo", std::nullopt, 3, ""});
     // Then comes the line of the registry query that showed it was ready.
+    ASSERT_TRUE(daemon.process().waitForOut("Get reg on channeler\n"));
     EXPECT_EQ(daemon.process().out().substr(0, daemon.process().out().find("Get reg")),
               "Starting kelnod. Name: solo Ports: [" + std::to_string(daemon.channelerPort()) +
                   "] [" + std::to_string(daemon.broadcasterPort()) +
