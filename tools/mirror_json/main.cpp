@@ -9,6 +9,7 @@
 #include <kelnom/Client.hpp>
 
 #include "MessageBlock.hpp"
+#include "ToolMain.hpp"
 
 namespace {
 
@@ -20,12 +21,6 @@ void print_usage(const std::string& invocation) {
               << " channeler_port broadcaster_port app_id [additional_app_ids ...]" << std::endl;
     std::cerr << std::endl;
     std::cerr << "Also remember to start kelnod." << std::endl;
-}
-
-void print_failure(const std::string& message) {
-    std::cerr << "kelno_mirror_json kelno failure... " << std::endl;
-    std::cerr << message << std::endl;
-    std::cerr << "Aborting..." << std::endl;
 }
 
 void handle_message(std::unique_ptr<kelnom::Message> message) {
@@ -41,13 +36,8 @@ int run_mirror(int channeler_port, int broadcaster_port, std::vector<std::string
     std::cout << "}" << std::endl;
 
     // Any error of the I/O loop ends the program.
-    client.blockThreadForIO(
-        [&client](kelnou::Exception& error) {
-            std::cerr << "There was an exception with Kelno:" << std::endl;
-            std::cerr << error.generateMessage() << std::endl;
-            client.terminate();
-        },
-        kelnom::Client::Milliseconds(1000));
+    client.blockThreadForIO(kelno_tools::report_and_terminate(client),
+                            kelnom::Client::Milliseconds(1000));
 
     std::cout << "Closing down mirrorer..." << std::endl;
     return 0;
@@ -60,23 +50,10 @@ int main(int argc, char** argv) {
         print_usage(argv[0]);
         return 1;
     }
-    int channeler_port = 0;
-    int broadcaster_port = 0;
-    try {
-        channeler_port = std::stoi(argv[1]);
-        broadcaster_port = std::stoi(argv[2]);
-    } catch (const std::logic_error& error) {
-        std::cerr << "Failed to retrieve values for ports... " << error.what() << std::endl;
-        return 1;
-    }
-    try {
-        return run_mirror(channeler_port, broadcaster_port,
+    const auto ports = kelno_tools::read_ports(argv[1], argv[2]);
+    if (!ports) return 1;
+    return kelno_tools::run_or_abort("kelno_mirror_json", [&] {
+        return run_mirror(ports->channeler, ports->broadcaster,
                           std::vector<std::string>(argv + 3, argv + argc));
-    } catch (kelnou::Exception& error) {
-        print_failure(error.generateMessage());
-    } catch (const std::exception& error) {
-        // Rethrown by the I/O loop (an error that is not ours); still an orderly end.
-        print_failure(error.what());
-    }
-    return 1;
+    });
 }
