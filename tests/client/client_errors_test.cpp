@@ -12,6 +12,7 @@
 #include <kelnom/Exception.hpp>
 
 #include "DaemonProcess.hpp"
+#include "RawPeer.hpp"
 #include "client_harness.hpp"
 
 namespace client_test {
@@ -25,73 +26,27 @@ using kelnom::Client;
 // for them instead of guessing.
 class RawNode {
 public:
-    RawNode() : context(zmq_ctx_new()) {
-        router = open(ZMQ_ROUTER, channeler_port);
-        xpub = open(ZMQ_XPUB, broadcaster_port);
-    }
-    ~RawNode() {
-        zmq_close(router);
-        zmq_close(xpub);
-        zmq_ctx_term(context);
-    }
-    RawNode(const RawNode&) = delete;
-    RawNode& operator=(const RawNode&) = delete;
+    kelno_test::RawPeer channeler{ZMQ_ROUTER};
+    kelno_test::RawPeer broadcaster{ZMQ_XPUB};
 
     int channelerPort() const { return channeler_port; }
     int broadcasterPort() const { return broadcaster_port; }
-    void* channeler() const { return router; }
-    void* broadcaster() const { return xpub; }
-
-    // The frames of the next message, none after the bound.
-    std::vector<std::string> receive(void* socket) {
-        std::vector<std::string> frames;
-        zmq_pollitem_t item{socket, 0, ZMQ_POLLIN, 0};
-        if (zmq_poll(&item, 1, static_cast<long>(kWait.count())) <= 0) return frames;
-        zmq_msg_t frame;
-        zmq_msg_init(&frame);
-        do {
-            if (zmq_msg_recv(&frame, socket, 0) < 0) break;
-            frames.emplace_back(static_cast<const char*>(zmq_msg_data(&frame)),
-                                zmq_msg_size(&frame));
-        } while (zmq_msg_more(&frame));
-        zmq_msg_close(&frame);
-        return frames;
-    }
-
-    void send(void* socket, const std::vector<std::string>& frames) {
-        for (std::size_t i = 0; i < frames.size(); ++i) {
-            const int more = i + 1 < frames.size() ? ZMQ_SNDMORE : 0;
-            ASSERT_EQ(zmq_send(socket, frames[i].data(), frames[i].size(), more),
-                      static_cast<int>(frames[i].size()));
-        }
-    }
 
     bool awaitSubscription(const std::string& topic) {
         for (;;) {
-            const auto frames = receive(xpub);
-            if (frames.empty()) return false;
-            if (frames[0] == "\x01"s + topic) return true;
+            const auto frames = broadcaster.receive(kWait);
+            if (!frames) return false;
+            if ((*frames)[0] == "\x01"s + topic) return true;
         }
     }
 
 private:
-    void* open(int type, int& port) {
-        void* socket = zmq_socket(context, type);
-        int no_linger = 0;
-        zmq_setsockopt(socket, ZMQ_LINGER, &no_linger, sizeof no_linger);
-        zmq_bind(socket, "tcp://127.0.0.1:*");
-        char endpoint[64] = {};
-        size_t size = sizeof endpoint;
-        zmq_getsockopt(socket, ZMQ_LAST_ENDPOINT, endpoint, &size);
-        port = std::stoi(std::string(endpoint).substr(std::string(endpoint).rfind(':') + 1));
-        return socket;
+    static int port_of(const std::string& endpoint) {
+        return std::stoi(endpoint.substr(endpoint.rfind(':') + 1));
     }
 
-    void* context;
-    void* router = nullptr;
-    void* xpub = nullptr;
-    int channeler_port = 0;
-    int broadcaster_port = 0;
+    int channeler_port = port_of(channeler.bindLoopback());
+    int broadcaster_port = port_of(broadcaster.bindLoopback());
 };
 
 std::string header_value(const std::vector<std::string>& frames, const std::string& key) {
@@ -122,7 +77,8 @@ TEST_P(ProtocolErrors, ReachTheHandlerAndTheNextCallReadsOn) {
     send_text(client, "needs ack", [&] { acks.add("acked"); });
     IoThread io(client, kIoTimeout, 2);
 
-    const auto message = node.receive(node.channeler());  // identity, routes, "MSG", ...
+    // identity, routes, "MSG", ...
+    const auto message = node.channeler.receive(kWait).value_or(kelno_test::Frames{});
     ASSERT_GE(message.size(), 3u);
     ASSERT_EQ(message[2], "MSG");
     const std::string identity = message[0];
@@ -130,18 +86,18 @@ TEST_P(ProtocolErrors, ReachTheHandlerAndTheNextCallReadsOn) {
     ASSERT_TRUE(node.awaitSubscription("raw-app"));
 
     if (GetParam().via == Via::Listener) {
-        node.send(node.broadcaster(), GetParam().frames);
+        node.broadcaster.send(GetParam().frames);
     } else {
         std::vector<std::string> routed{identity};
         routed.insert(routed.end(), GetParam().frames.begin(), GetParam().frames.end());
-        node.send(node.channeler(), routed);
+        node.channeler.send(routed);
     }
     ASSERT_TRUE(io.waitReturned());
     EXPECT_EQ(io.errors().all(), std::vector<std::string>{GetParam().message});
 
     // The second call handles the next request: the ack of the queued message.
-    node.send(node.channeler(),
-              {identity, "\0"s, "ACK", "msg_id|" + header_value(message, "id"), "\0"s, "\0"s});
+    node.channeler.send(
+        {identity, "\0"s, "ACK", "msg_id|" + header_value(message, "id"), "\0"s, "\0"s});
     EXPECT_TRUE(acks.waitForCount("acked", 1));
     io.stop();
     EXPECT_EQ(io.errors().all().size(), 1u);

@@ -6,7 +6,6 @@
 #include <random>
 #include <stdexcept>
 
-#include "FreePort.hpp"
 
 namespace kelno_test {
 
@@ -41,10 +40,11 @@ void RawPeer::connect(const std::string& endpoint) {
 }
 
 std::string RawPeer::bindLoopback() {
-    std::string endpoint = "tcp://127.0.0.1:" + std::to_string(free_port());
-    if (zmq_bind(socket, endpoint.c_str()) != 0) {
-        throw std::runtime_error("bind failed: " + endpoint);
-    }
+    // ZeroMQ picks the free port itself, so no other process can take it first.
+    if (zmq_bind(socket, "tcp://127.0.0.1:*") != 0) throw std::runtime_error("bind failed");
+    char endpoint[256] = {};
+    size_t size = sizeof(endpoint);
+    zmq_getsockopt(socket, ZMQ_LAST_ENDPOINT, endpoint, &size);
     return endpoint;
 }
 
