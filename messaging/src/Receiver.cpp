@@ -23,6 +23,10 @@ using internal_objects::Request;
 
 namespace {
 
+// ZeroMQ's receive batch (its default ZMQ_IN_BATCH_SIZE): frames up to this
+// size may share one buffer; larger ones get a buffer of their own.
+constexpr std::uint32_t shared_receive_buffer_size = 8192;
+
 const std::string missing_key_text =
     "Payload detected but provided protocol headers have missing key. Missing key is: ";
 
@@ -137,8 +141,8 @@ std::unique_ptr<Payload> Receiver::receive_payload(HeaderMap& headers) {
             parse_payload_size(take_payload_header(headers, PayloadRequest::_payload_sz_hdr_key));
         std::string type = take_payload_header(headers, PayloadRequest::_payload_type_hdr_key);
 
-        // The frame is received whole and its bytes become the payload's: no
-        // copy, and nothing is allocated for what the peer merely announced.
+        // The frame is received whole before anything is allocated for it, so
+        // nothing is allocated for what the peer merely announced.
         auto payload_frame = std::make_unique<cplt::Frame>();
         const std::size_t received_size = socket->recv(*payload_frame);
         if (received_size != expected_size) {
@@ -150,6 +154,17 @@ std::unique_ptr<Payload> Receiver::receive_payload(HeaderMap& headers) {
             throw ProtocolError("We don't expect more frames after the payload");
         }
 
+        if (expected_size <= shared_receive_buffer_size) {
+            // ZeroMQ may hand a small frame over as a slice of a receive buffer
+            // it shares between frames; a stored message would keep all of it
+            // alive, so a small body gets a buffer of its own.
+            auto payload = std::make_unique<Payload>(expected_size, std::move(type));
+            if (expected_size > 0) {
+                std::memcpy(payload->getBuffer(), payload_frame->data(), expected_size);
+            }
+            return payload;
+        }
+        // A large frame arrives in a buffer of its own: keep it, no copy.
         auto payload = std::make_unique<Payload>(
             payload_frame->data(), expected_size, std::move(type),
             [frame_owner = payload_frame.get()](char*) { delete frame_owner; });

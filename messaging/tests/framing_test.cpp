@@ -340,6 +340,34 @@ TEST_F(ClientDaemonTest, FramesLongerThanAHundredBytesAreReadWhole) {
     expect_same_request(message, *daemon_receiver.receive());
 }
 
+// Small bodies may reach us as slices of a receive buffer ZeroMQ shares between
+// frames; a payload kept for long (a stored message) must not pin that buffer,
+// so it gets an array of its own. Large bodies are kept as received.
+TEST_F(ClientDaemonTest, PayloadsArriveIntactAndSmallOnesInABufferOfTheirOwn) {
+    for (std::size_t size : {0u, 1u, 229u, 8192u, 8193u, 300000u}) {
+        SCOPED_TRACE(size);
+        std::string body(size, '\0');
+        for (std::size_t i = 0; i < size; ++i) body[i] = static_cast<char>('a' + i % 26);
+        const Message message(payload_of(body, "bytes"),
+                              Message::Config("app1", {}, Message::Seconds(5),
+                                              Message::AckMode::Ack));
+        client_sender.send(message, nullptr);
+        ASSERT_TRUE(wait_for_input(daemon));
+        daemon_receiver.readFrame();
+        daemon_receiver.expectMore("Request");
+        auto received = daemon_receiver.receive();
+        auto& payload = dynamic_cast<Message&>(*received).payload();
+        ASSERT_EQ(payload.size(), size);
+        EXPECT_EQ(std::string(payload.getBuffer(), size), body);
+        if (size <= 8192) {
+            const Payload::FreeCallback callback = payload.getFreeCallback();
+            auto* release = callback.target<void (*)(char*)>();
+            ASSERT_NE(release, nullptr);
+            EXPECT_EQ(*release, &Payload::array_delete);
+        }
+    }
+}
+
 TEST(PublishTest, MessagePublishedUnderATopicReachesTheSubscriber) {
     const std::string endpoint = loopback_endpoint();
     const std::string topic = "app1";
