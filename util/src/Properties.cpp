@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 
@@ -27,7 +28,9 @@ void add_line(std::map<std::string, std::string>& values, std::string line) {
 
 bool Properties::load(const char* path) {
     std::ifstream file(path);
-    if (!file.is_open()) {
+    // A directory opens as a stream here, yet it is no file to read settings from.
+    std::error_code ignored;
+    if (!file.is_open() || std::filesystem::is_directory(path, ignored)) {
         std::cout << "Failed to load input file " << path << std::endl;
         return false;
     }
