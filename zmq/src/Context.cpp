@@ -1,5 +1,9 @@
 #include "cplt/Context.hpp"
 
+#include <fcntl.h>
+#include <pthread.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -12,19 +16,20 @@
 #include "cplt/Socket.hpp"
 #include <kelnou/Exception.hpp>
 
-// How a signal closes the sockets. The handler never waits: it records a
-// pending shutdown, then carries it out itself if it can take the layer's lock
-// with a try-lock (POSIX: returns at once, even on the thread that holds it);
-// otherwise the holder carries it out in unlock(). Closing and destroying a
-// socket take the lock too, so no handle is closed twice.
+// How a signal stops the process's ZeroMQ traffic. The handler only records
+// the request and writes a byte to a pipe: calling ZeroMQ from a signal
+// handler would re-enter whatever ZeroMQ call the signal interrupted, on
+// whichever thread it landed. A watcher thread, woken by the pipe, sets
+// linger 0 on every registered socket and shuts the ZeroMQ context down;
+// every call in progress or made later on this context then fails with ETERM
+// (zmq_ctx_shutdown is made for being called from another thread). Where a
+// call reports EINTR or ETERM, the thread that made it closes every
+// registered socket (or, if the layer's lock is busy, its holder does on
+// unlock()), and the call raises ZmqTermination.
 //
-// The handler closes sockets that other threads may be using. We rely on the
-// signal reaching the thread that waits in ZeroMQ, whose call then returns
-// EINTR without touching the socket again, or arriving between that thread's
-// calls: its next call finds the handle gone (ENOTSOCK), which throw_error
-// turns into termination. A signal that lands inside a ZeroMQ call outside its
-// wait (while it handles ZeroMQ's internal commands) closes the socket under
-// that call, which may then wait until its time-out, or for ever without one.
+// Closing every socket on the thread that first sees the termination assumes,
+// as the rest of the layer does, that a program's sockets are used by the
+// thread that runs its I/O.
 
 namespace cplt {
 
@@ -53,29 +58,40 @@ Context::SignalHandler Context::previous_interrupt_handler = SIG_DFL;
 Context::SignalHandler Context::previous_term_handler = SIG_DFL;
 
 void LayerMutex::unlock() noexcept {
-    for (;;) {
-        Context::carry_out_pending_shutdown();
-        mutex.unlock();
-        // Pairs with the fence in shutdown_on_signal: either the handler's
-        // try-lock saw the lock free, or we see its request here.
-        std::atomic_thread_fence(std::memory_order_seq_cst);
-        if (!shutdown_requested.load() || !mutex.try_lock()) return;
-    }
+    Context::carry_out_pending_shutdown();
+    mutex.unlock();
 }
 
 Context::Context() : zmq_context(zmq_ctx_new()) {
     if (zmq_context == nullptr) throw_error("While trying to create ZMQ context");
     try {
+        kelnou::with_context("While trying to register ZMQ Catapult shutdown facilities", [&] {
+            check_for_error(pipe2(wake_pipe, O_CLOEXEC));
+            // A handler never waits: a full pipe already holds a wake-up.
+            check_for_error(fcntl(wake_pipe[1], F_SETFL, O_NONBLOCK));
+            // The watcher must never take the signals itself: it is created
+            // with them blocked and keeps that mask.
+            sigset_t stop_signals, previous_mask;
+            check_for_error(sigemptyset(&stop_signals));
+            check_for_error(sigaddset(&stop_signals, SIGINT));
+            check_for_error(sigaddset(&stop_signals, SIGTERM));
+            pthread_sigmask(SIG_BLOCK, &stop_signals, &previous_mask);
+            watcher = std::thread([this] { watch_for_signals(); });
+            pthread_sigmask(SIG_SETMASK, &previous_mask, nullptr);
+        });
         register_aggregate_handler(SIGINT, aggregate_interrupt_handler,
                                    &previous_interrupt_handler);
         register_aggregate_handler(SIGTERM, aggregate_term_handler, &previous_term_handler);
     } catch (...) {
-        zmq_ctx_term(zmq_context);  // the destructor does not run for a failed constructor
+        // The destructor does not run for a failed constructor.
+        stop_watching();
+        zmq_ctx_term(zmq_context);
         throw;
     }
 }
 
 Context::~Context() {
+    stop_watching();
     try {
         check_result(zmq_ctx_destroy(zmq_context), "While trying to destroy context");
         zmq_context = nullptr;
@@ -150,13 +166,53 @@ void Context::shutdown_on_signal(int signal, SignalHandler previous) noexcept {
     const int interrupted_errno = errno;
     try {
         if (is_function(previous)) previous(signal);
-        shutdown_requested.store(true);
-        std::atomic_thread_fence(std::memory_order_seq_cst);
-        if (_global_mutex.try_lock()) _global_mutex.unlock();  // unlock() carries it out
     } catch (...) {
         // Nothing may leave a signal handler.
     }
+    shutdown_requested.store(true);
+    if (Context* context = existing(); context != nullptr && context->wake_pipe[1] >= 0) {
+        const char wake = 's';
+        [[maybe_unused]] const ssize_t ignored = write(context->wake_pipe[1], &wake, 1);
+    }
     errno = interrupted_errno;
+}
+
+void Context::closeSocketsAfterSignal() noexcept {
+    if (shutdown_requested.load() && _global_mutex.try_lock()) _global_mutex.unlock();
+}
+
+void Context::watch_for_signals() noexcept {
+    for (;;) {
+        char wake = 0;
+        const ssize_t got = read(wake_pipe[0], &wake, 1);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0 || wake == 'q') return;
+        {
+            // The plain mutex: closing sockets is for the threads that use them.
+            std::lock_guard<std::mutex> lock(_global_mutex.mutex);
+            const int no_linger = 0;
+            for (Socket* socket : sockets) {
+                if (void* handle = socket->zmq()) {
+                    zmq_setsockopt(handle, ZMQ_LINGER, &no_linger, sizeof no_linger);
+                }
+            }
+        }
+        zmq_ctx_shutdown(zmq_context);
+    }
+}
+
+void Context::stop_watching() noexcept {
+    if (watcher.joinable()) {
+        const char quit = 'q';
+        // The watcher drains the pipe, so room for one more byte comes soon.
+        while (write(wake_pipe[1], &quit, 1) < 0 && (errno == EINTR || errno == EAGAIN)) {
+        }
+        watcher.join();
+    }
+    for (int& fd : wake_pipe) {
+        if (fd >= 0) ::close(fd);
+        fd = -1;
+    }
 }
 
 void Context::carry_out_pending_shutdown() noexcept {

@@ -28,6 +28,7 @@ void throw_error(const char* context_line) {
     if (error == ENOTSOCK && Context::shutDownBySignal()) error = EINTR;
 
     if (error == EINTR || error == ETERM) {
+        Context::closeSocketsAfterSignal();
         errno = error;
         throw ZmqTermination();
     }

@@ -209,7 +209,13 @@ void Socket::closeImmediately() noexcept {
     void* open_handle = zmq();
     if (open_handle == nullptr) return;
     const int no_linger = 0;
-    if (zmq_setsockopt(open_handle, ZMQ_LINGER, &no_linger, sizeof no_linger) == -1) return;
+    // Once a signal has shut the context down, options can no longer be set
+    // (ETERM); the watcher has set linger 0 already, and the socket must still
+    // be closed or the context could never be destroyed.
+    if (zmq_setsockopt(open_handle, ZMQ_LINGER, &no_linger, sizeof no_linger) == -1 &&
+        zmq_errno() != ETERM) {
+        return;
+    }
     if (zmq_close(open_handle) == 0) handle.store(nullptr, std::memory_order_release);
 }
 

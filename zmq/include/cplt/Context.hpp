@@ -8,14 +8,15 @@
 #include <memory>
 #include <mutex>
 #include <set>
+#include <thread>
 
 namespace cplt {
 
 class Socket;
 
-// The socket layer's process-wide lock (plain, non-recursive). A signal
-// handler never waits for it: when it is busy the handler leaves a pending
-// shutdown, which unlock() carries out before the lock becomes free.
+// The socket layer's process-wide lock (plain, non-recursive). A pending
+// shutdown left by a signal is carried out by unlock(), before the lock
+// becomes free.
 class LayerMutex {
 public:
     void lock() { mutex.lock(); }
@@ -23,6 +24,7 @@ public:
     void unlock() noexcept;
 
 private:
+    friend class Context;
     std::mutex mutex;
 };
 
@@ -54,6 +56,11 @@ public:
     // True once a SIGINT or SIGTERM has closed the process's sockets.
     static bool shutDownBySignal() noexcept;
 
+    // Called where a ZeroMQ call has reported termination: closes every
+    // socket now if a signal asked for it and the lock is free (otherwise its
+    // holder does on unlock()).
+    static void closeSocketsAfterSignal() noexcept;
+
     void* handle() const { return zmq_context; }
 
     static void register_aggregate_handler(int signal, SignalHandler handler,
@@ -73,14 +80,21 @@ private:
     // Moves `from`'s registry entry to `to` without allocating.
     void replace_socket(Socket* from, Socket* to) noexcept;
 
-    // The signal path: asks for a shutdown and carries it out unless the
-    // lock is busy, in which case its holder does on unlock().
+    // The signal path: records the request and wakes the signal watcher; it
+    // touches neither ZeroMQ nor the lock.
     static void shutdown_on_signal(int signal, SignalHandler previous) noexcept;
+    // The signal watcher's thread: sets linger 0 on every socket and shuts the
+    // ZeroMQ context down, which makes every blocked or later call on this
+    // context fail with ETERM, whichever thread makes it.
+    void watch_for_signals() noexcept;
+    void stop_watching() noexcept;
     // Runs a requested shutdown; the caller holds the lock.
     static void carry_out_pending_shutdown() noexcept;
 
     void* zmq_context;
     std::set<Socket*> sockets;
+    int wake_pipe[2] = {-1, -1};  // the handler writes, the watcher reads
+    std::thread watcher;
 
     static std::unique_ptr<Context> _global_context;
     static LayerMutex _global_mutex;

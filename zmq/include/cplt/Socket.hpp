@@ -106,7 +106,7 @@ private:
 
     // Both need the layer's lock held by the caller.
     void closeLocked();
-    void closeImmediately() noexcept;  // linger 0, then close; a failed linger skips the close
+    void closeImmediately() noexcept;  // linger 0, then close (skipped if linger fails, unless the context is shut down)
 
     SocketType type;
     // Atomic because a signal handler may close the socket on another thread.
