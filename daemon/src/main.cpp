@@ -48,6 +48,8 @@ void serve(const kelnod::Settings& settings) {
                                             sockets.forwarder_senders,
                                             settings.forwarder_remotes);
     kelnod::run_until_terminated(selector, upstream_poll);
+    // Said before the sockets and the store go, so it is there even if closing hangs.
+    kelnod::say("Done");
 }
 
 }  // namespace
@@ -66,6 +68,7 @@ int main(int argc, char** argv) {
         serve(*settings);
     } catch (const cplt::ZmqTermination&) {
         // A signal during start-up is the same order to stop.
+        kelnod::say("Done");
     } catch (const kelnou::Exception& error) {
         kelnod::report(error.generateMessage());
         return 1;
@@ -73,6 +76,5 @@ int main(int argc, char** argv) {
         kelnod::report(error.what());
         return 1;
     }
-    kelnod::say("Done");
     return 0;
 }
