@@ -17,6 +17,12 @@ struct Ports {
     int broadcaster;
 };
 
+// The name the program was started under, as its usage text shows it; a
+// program may be started with no arguments at all, not even its name.
+inline std::string invocation_name(int argc, char** argv, const char* program) {
+    return argc > 0 && argv[0] != nullptr ? argv[0] : program;
+}
+
 // The two port arguments as numbers; nothing (after saying why on standard
 // error) when one of them is not a number.
 inline std::optional<Ports> read_ports(const char* channeler, const char* broadcaster) {

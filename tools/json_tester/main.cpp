@@ -37,7 +37,7 @@ int run_tester(int channeler_port, int broadcaster_port, const std::string& app_
 
 int main(int argc, char** argv) {
     if (argc != 4) {
-        print_usage(argv[0]);
+        print_usage(kelno_tools::invocation_name(argc, argv, "kelno_json_tester"));
         return 1;
     }
     const auto ports = kelno_tools::read_ports(argv[1], argv[2]);

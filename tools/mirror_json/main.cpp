@@ -47,7 +47,7 @@ int run_mirror(int channeler_port, int broadcaster_port, std::vector<std::string
 
 int main(int argc, char** argv) {
     if (argc < 4) {
-        print_usage(argv[0]);
+        print_usage(kelno_tools::invocation_name(argc, argv, "kelno_mirror_json"));
         return 1;
     }
     const auto ports = kelno_tools::read_ports(argv[1], argv[2]);
