@@ -40,6 +40,39 @@ std::atomic<bool> closed_by_signal{false};
 static_assert(std::atomic<bool>::is_always_lock_free, "signal handlers need lock-free flags");
 static_assert(std::atomic<void*>::is_always_lock_free, "signal handlers need lock-free handles");
 
+// The previous handler installed with SA_SIGINFO takes three arguments; a
+// plain handler pointer cannot call it, so its whole action is kept too.
+struct PreviousInfoHandler {
+    int signal = 0;
+    void (*handler)(int, siginfo_t*, void*) = nullptr;
+};
+PreviousInfoHandler previous_info_handlers[2];
+
+void remember_info_handler(int signal, const struct sigaction& action) {
+    for (auto& slot : previous_info_handlers) {
+        if (slot.signal == 0 || slot.signal == signal) {
+            slot.signal = signal;
+            slot.handler = (action.sa_flags & SA_SIGINFO) ? action.sa_sigaction : nullptr;
+            return;
+        }
+    }
+}
+
+// Calls a previous three-argument handler with what we know of the signal;
+// false when the previous handler was not one.
+bool call_info_handler(int signal) {
+    for (const auto& slot : previous_info_handlers) {
+        if (slot.signal == signal && slot.handler != nullptr) {
+            siginfo_t info{};
+            info.si_signo = signal;
+            info.si_code = SI_USER;
+            slot.handler(signal, &info, nullptr);
+            return true;
+        }
+    }
+    return false;
+}
+
 bool is_function(Context::SignalHandler handler) {
     return handler != SIG_DFL && handler != SIG_IGN;
 }
@@ -144,6 +177,7 @@ void Context::register_aggregate_handler(int signal, SignalHandler handler,
         struct sigaction current {};
         check_for_error(sigaction(signal, nullptr, &current));
         *previous = current.sa_handler;
+        remember_info_handler(signal, current);
 
         struct sigaction replacement {};
         replacement.sa_handler = handler;
@@ -165,7 +199,7 @@ void Context::aggregate_term_handler(int signal) {
 void Context::shutdown_on_signal(int signal, SignalHandler previous) noexcept {
     const int interrupted_errno = errno;
     try {
-        if (is_function(previous)) previous(signal);
+        if (!call_info_handler(signal) && is_function(previous)) previous(signal);
     } catch (...) {
         // Nothing may leave a signal handler.
     }

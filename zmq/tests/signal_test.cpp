@@ -177,6 +177,43 @@ enum class SignalledThread { LockHolder, Other };
     pass();
 }
 
+// A handler installed with SA_SIGINFO before the first socket: it takes three
+// arguments and must be called with real ones.
+std::atomic<int> info_handler_signal{0};
+
+void previous_info_handler(int, siginfo_t* info, void*) {
+    info_handler_signal = info != nullptr ? info->si_signo : -1;
+}
+
+// The signal lands on a thread that is not in ZeroMQ at all, while another
+// thread blocks in a send that nothing will ever take: that send still ends.
+[[noreturn]] void signal_elsewhere_while_blocked_in_send(int signal_number) {
+    start_watchdog();
+    struct sigaction action {};
+    action.sa_sigaction = previous_info_handler;
+    action.sa_flags = SA_SIGINFO;
+    sigemptyset(&action.sa_mask);
+    sigaction(signal_number, &action, nullptr);
+
+    Socket dealer(SocketType::Dealer);  // no peer: a send waits for one
+    std::atomic<pid_t> sender_tid{0};
+    std::atomic<bool> terminated{false};
+    std::thread sender([&] {
+        sender_tid = static_cast<pid_t>(syscall(SYS_gettid));
+        terminated = raises_termination([&] { dealer.send("never taken", false); });
+    });
+    require(eventually([&] { return sender_tid != 0 && is_sleeping(sender_tid); }),
+            "the send blocks");
+    pthread_kill(pthread_self(), signal_number);
+    sender.join();
+
+    require(terminated, "the blocked send raises cplt::ZmqTermination");
+    require(info_handler_signal == signal_number,
+            "the previous three-argument handler gets the signal's information");
+    require(!dealer.isOpen(), "the socket is closed");
+    pass();
+}
+
 // ---------------------------------------------------------------- parent side
 
 using SignalDeathTest = ChildProcessTest;
@@ -208,6 +245,14 @@ TEST_F(SignalDeathTest, SignalWhileTheLockIsHeldNeverDeadlocksAndStillClosesTheS
                 ::testing::ExitedWithCode(0), "");
     EXPECT_EXIT(signal_while_lock_is_held(SIGTERM, SignalledThread::Other),
                 ::testing::ExitedWithCode(0), "");
+}
+
+TEST_F(SignalDeathTest, SignalElsewhereEndsASendBlockedOnAnotherThread) {
+    for (const Signal& signal : signals) {
+        SCOPED_TRACE(signal.name);
+        EXPECT_EXIT(signal_elsewhere_while_blocked_in_send(signal.number),
+                    ::testing::ExitedWithCode(0), "");
+    }
 }
 
 }  // namespace
