@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <limits>
 #include <string_view>
 #include <utility>
 
@@ -116,7 +117,13 @@ void Client::blockThreadForIO(ErrorHandler handler, Milliseconds timeout) {
     }
 }
 
-bool Client::check(Milliseconds timeout) { return selector.run(timeout); }
+bool Client::check(Milliseconds timeout) {
+    // The selector counts in a long, 32 bits on our target: a longer wait is
+    // cut to fit instead of wrapping into a busy loop or an endless wait.
+    const std::int64_t milliseconds =
+        std::clamp<std::int64_t>(timeout.count(), -1, std::numeric_limits<long>::max());
+    return selector.run(std::chrono::duration<long, std::milli>(static_cast<long>(milliseconds)));
+}
 
 void Client::onMessage(MessageCallback callback) { message_callback = std::move(callback); }
 
