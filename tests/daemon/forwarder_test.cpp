@@ -74,7 +74,19 @@ TEST_F(Forwarder, PassesMessagesUpWithItsNameAppendedAndPublishesThem) {
 }
 
 TEST_F(Forwarder, AcknowledgesAndPublishesWhatComesDownWithoutKeepingIt) {
-    auto announced = count_of(daemon.process().out(), "Received MSG");
+    // A node's inbox poll under a fresh name marks a point in the node's
+    // output: once the registry line naming it has been read, so has every
+    // line printed before it (the client's probes among them).
+    int marks = 0;
+    auto received_so_far = [&] {
+        const std::string mark = "mark" + std::to_string(++marks);
+        RawPeer marker(ZMQ_DEALER, mark + "|x");
+        marker.connect(daemon.channelerEndpoint());
+        marker.send(inbox_frames(mark, "node"));
+        EXPECT_TRUE(daemon.process().waitForOut("\"" + mark + "\":null"));
+        return count_of(daemon.process().out(), "Received MSG");
+    };
+    const auto announced = received_so_far();
     WireMessage message;
     message.routes = {"low"};
     message.origin = "up,";
@@ -84,7 +96,7 @@ TEST_F(Forwarder, AcknowledgesAndPublishesWhatComesDownWithoutKeepingIt) {
     // Published as received: no origin appended, not passed up again.
     EXPECT_EQ(client.nextPublication(), publication_frames(message));
     EXPECT_TRUE(client.waitUntilNothingKeptFor("low"));
-    EXPECT_EQ(count_of(daemon.process().out(), "Received MSG"), announced);
+    EXPECT_EQ(received_so_far(), announced);
 }
 
 TEST_F(Forwarder, AnswersARegistryQueryFromUpstream) {
