@@ -90,8 +90,20 @@ LayerMutex Context::_global_mutex;
 Context::SignalHandler Context::previous_interrupt_handler = SIG_DFL;
 Context::SignalHandler Context::previous_term_handler = SIG_DFL;
 
+void LayerMutex::lock() {
+    mutex.lock();
+    owner.store(std::this_thread::get_id());
+}
+
+bool LayerMutex::try_lock() noexcept {
+    if (!mutex.try_lock()) return false;
+    owner.store(std::this_thread::get_id());
+    return true;
+}
+
 void LayerMutex::unlock() noexcept {
     Context::carry_out_pending_shutdown();
+    owner.store(std::thread::id());
     mutex.unlock();
 }
 
@@ -212,7 +224,14 @@ void Context::shutdown_on_signal(int signal, SignalHandler previous) noexcept {
 }
 
 void Context::closeSocketsAfterSignal() noexcept {
-    if (shutdown_requested.load() && _global_mutex.try_lock()) _global_mutex.unlock();
+    // A thread that holds the lock closes them when it releases it; any other
+    // waits for the lock (the watcher holds it only briefly).
+    if (!shutdown_requested.load() || _global_mutex.heldByThisThread()) return;
+    try {
+        std::lock_guard<LayerMutex> lock(_global_mutex);  // unlock() closes them
+    } catch (...) {
+        // A lock that cannot be taken leaves the sockets to the next holder.
+    }
 }
 
 void Context::watch_for_signals() noexcept {

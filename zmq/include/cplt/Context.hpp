@@ -19,13 +19,16 @@ class Socket;
 // becomes free.
 class LayerMutex {
 public:
-    void lock() { mutex.lock(); }
-    bool try_lock() noexcept { return mutex.try_lock(); }
+    void lock();
+    bool try_lock() noexcept;
     void unlock() noexcept;
+
+    bool heldByThisThread() const noexcept { return owner.load() == std::this_thread::get_id(); }
 
 private:
     friend class Context;
     std::mutex mutex;
+    std::atomic<std::thread::id> owner{};
 };
 
 // The process's single ZeroMQ context, its registry of open sockets, and the
