@@ -20,11 +20,11 @@ void ChannelerHandler::handleInbox(const Inbox& inbox, const std::string& route)
     if (!message) return;
     say("We have an inboxed message: " + message->msgId());
     // It stays kept: the next poll gets it again until it is acknowledged.
-    send_or_report([&] { sockets.channeler_sender.send(*message, &route); },
-                   [&](const kelnou::Exception& error) {
-                       report("Failed to send message after inbox request. " +
-                              error.generateMessage());
-                   });
+    send_or_report(
+        [&] { sockets.channeler_sender.send(*message, &route); },
+        [&](const kelnou::Exception& error) {
+            report("Failed to send message after inbox request. " + error.generateMessage());
+        });
 }
 
 }  // namespace kelnod

@@ -34,9 +34,8 @@ void serve(const kelnod::Settings& settings) {
     // The channeler comes first: within one wake-up, local requests are served
     // before what came down from upstream.
     std::vector<std::pair<cplt::Socket*, cplt::InputSelector::Handler>> entries;
-    entries.emplace_back(&sockets.channeler,
-                         kelnod::guarded(kelnod::ChannelerHandler(settings, sockets, store,
-                                                                  registry)));
+    entries.emplace_back(&sockets.channeler, kelnod::guarded(kelnod::ChannelerHandler(
+                                                 settings, sockets, store, registry)));
     for (auto& forwarder : sockets.forwarders) {
         entries.emplace_back(&forwarder,
                              kelnod::guarded(kelnod::ForwarderHandler(sockets, store, registry)));
@@ -45,8 +44,7 @@ void serve(const kelnod::Settings& settings) {
 
     kelnod::UpstreamInboxPoll upstream_poll(settings.node_name,
                                             std::chrono::seconds(settings.inbox_interval),
-                                            sockets.forwarder_senders,
-                                            settings.forwarder_remotes);
+                                            sockets.forwarder_senders, settings.forwarder_remotes);
     kelnod::run_until_terminated(selector, upstream_poll);
     // Said before the sockets and the store go, so it is there even if closing hangs.
     kelnod::say("Done");

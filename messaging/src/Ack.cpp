@@ -12,13 +12,9 @@ const char* const msg_id_hdr_key = "msg_id";
 
 }  // namespace
 
-Ack::Ack(HeaderMap& headers) {
-    Ack::handle_protocol_headers(headers);
-}
+Ack::Ack(HeaderMap& headers) { Ack::handle_protocol_headers(headers); }
 
-HeaderMap Ack::create_protocol_headers() const {
-    return {{msg_id_hdr_key, message_id}};
-}
+HeaderMap Ack::create_protocol_headers() const { return {{msg_id_hdr_key, message_id}}; }
 
 void Ack::handle_protocol_headers(HeaderMap& headers) {
     kelnou::with_context("While trying to decode headers for Ack", [&] {

@@ -26,9 +26,7 @@ InboxType parse_box_type(const std::string& text) {
 
 }  // namespace
 
-Inbox::Inbox(HeaderMap& headers) {
-    Inbox::handle_protocol_headers(headers);
-}
+Inbox::Inbox(HeaderMap& headers) { Inbox::handle_protocol_headers(headers); }
 
 HeaderMap Inbox::create_protocol_headers() const {
     return {

@@ -75,9 +75,7 @@ Message::Message(Payload payload, std::vector<std::string> routes, HeaderMap& he
 
 Message::Message(const Message& other) : Message(Payload(other.payload()), other.config) {}
 
-void Message::generate_new_id() {
-    message_id = kelnou::generate_str_uuid();
-}
+void Message::generate_new_id() { message_id = kelnou::generate_str_uuid(); }
 
 HeaderMap Message::create_protocol_headers() const {
     HeaderMap headers = PayloadRequest::create_protocol_headers();

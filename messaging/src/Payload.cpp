@@ -6,9 +6,7 @@
 
 namespace kelnom {
 
-void Payload::array_delete(char* buffer) {
-    delete[] buffer;
-}
+void Payload::array_delete(char* buffer) { delete[] buffer; }
 
 Payload::Payload(char* buffer, std::uint32_t size, std::string type, FreeCallback free_callback)
     : buffer(buffer),
@@ -59,13 +57,9 @@ Payload& Payload::operator=(Payload&& other) noexcept {
     return *this;
 }
 
-Payload::~Payload() {
-    releaseBuffer();
-}
+Payload::~Payload() { releaseBuffer(); }
 
-void Payload::release() noexcept {
-    free_callback = nullptr;
-}
+void Payload::release() noexcept { free_callback = nullptr; }
 
 void Payload::releaseBuffer() noexcept {
     if (free_callback) {

@@ -90,9 +90,7 @@ int Receiver::readFrame() {
     return last_frame_size;
 }
 
-bool Receiver::is_delimiter_frame() const {
-    return last_frame_size == 1 && frameData()[0] == '\0';
-}
+bool Receiver::is_delimiter_frame() const { return last_frame_size == 1 && frameData()[0] == '\0'; }
 
 void Receiver::expectMore(std::string section) {
     if (!socket->checkMore()) {
@@ -188,8 +186,9 @@ std::unique_ptr<Request> Receiver::receive() {
     try {
         std::vector<std::string> routes = receive_routes();
         command = receive_command();
-        HeaderMap headers = kelnou::with_context(
-            "While trying to receive protocol headers of request", [&] { return receive_headers(); });
+        HeaderMap headers =
+            kelnou::with_context("While trying to receive protocol headers of request",
+                                 [&] { return receive_headers(); });
         return decode(command, std::move(routes), headers);
     } catch (kelnou::Exception& e) {
         // The line names the command once it is known; the flush leaves the

@@ -111,9 +111,9 @@ std::vector<std::unique_ptr<Request>> one_of_every_kind() {
     routed->appendOriginNode("nodeA");
     routed->appendOriginNode("nodeZ");
     requests.push_back(std::move(routed));
-    requests.push_back(std::make_unique<Message>(
-        Message(payload_of(std::string("\0bin|\0ary", 9), "bin"),
-                Message::Config("a|b", {}, Message::Seconds(-5), static_cast<Message::AckMode>(7)))));
+    requests.push_back(std::make_unique<Message>(Message(
+        payload_of(std::string("\0bin|\0ary", 9), "bin"),
+        Message::Config("a|b", {}, Message::Seconds(-5), static_cast<Message::AckMode>(7)))));
     requests.push_back(std::make_unique<Message>(message_to({"nodeB"}, "")));
     requests.push_back(std::make_unique<Registry>(payload_of(R"({"nodeA":{}})", "JSON")));
     requests.push_back(std::make_unique<Registry>(payload_of("", "JSON")));
@@ -229,23 +229,42 @@ TEST_F(FramingTest, EveryKindGoesOutAsItsFrameSequence) {
          }},
         {"message without routes, with origins, an empty payload and a leading frame",
          [&] {
-             Message message(payload_of("", "text"),
-                             Message::Config("app2", {}, Message::Seconds(-5),
-                                             Message::AckMode::NoAck));
+             Message message(
+                 payload_of("", "text"),
+                 Message::Config("app2", {}, Message::Seconds(-5), Message::AckMode::NoAck));
              message.appendOriginNode("a");
              message.appendOriginNode("b");
              sender.send(message, &leading);
-             return Frames{leading, D, "MSG", "ack_mode|0", "app_id|app2",
-                           "id|" + message.msgId(), "origin|a,b,", "p_size|0", "p_type|text",
-                           "valid_for|-5", D, ""};
+             return Frames{leading,
+                           D,
+                           "MSG",
+                           "ack_mode|0",
+                           "app_id|app2",
+                           "id|" + message.msgId(),
+                           "origin|a,b,",
+                           "p_size|0",
+                           "p_type|text",
+                           "valid_for|-5",
+                           D,
+                           ""};
          }},
         {"message with two routes",
          [&] {
              const Message message = message_to({"n1", "n2"}, "x");
              sender.send(message, nullptr);
-             return Frames{"n1", "n2", D, "MSG", "ack_mode|1", "app_id|app1",
-                           "id|" + message.msgId(), "origin|,", "p_size|1", "p_type|text",
-                           "valid_for|20", D, "x"};
+             return Frames{"n1",
+                           "n2",
+                           D,
+                           "MSG",
+                           "ack_mode|1",
+                           "app_id|app1",
+                           "id|" + message.msgId(),
+                           "origin|,",
+                           "p_size|1",
+                           "p_type|text",
+                           "valid_for|20",
+                           D,
+                           "x"};
          }},
     };
     for (const Case& c : cases) {
@@ -348,9 +367,9 @@ TEST_F(ClientDaemonTest, PayloadsArriveIntactAndSmallOnesInABufferOfTheirOwn) {
         SCOPED_TRACE(size);
         std::string body(size, '\0');
         for (std::size_t i = 0; i < size; ++i) body[i] = static_cast<char>('a' + i % 26);
-        const Message message(payload_of(body, "bytes"),
-                              Message::Config("app1", {}, Message::Seconds(5),
-                                              Message::AckMode::Ack));
+        const Message message(
+            payload_of(body, "bytes"),
+            Message::Config("app1", {}, Message::Seconds(5), Message::AckMode::Ack));
         client_sender.send(message, nullptr);
         ASSERT_TRUE(wait_for_input(daemon));
         daemon_receiver.readFrame();
@@ -469,8 +488,16 @@ const std::string missing_key =
     "Payload detected but provided protocol headers have missing key. Missing key is: ";
 
 Frames message_headers_announcing(const std::string& size) {
-    return {D, "MSG", "ack_mode|1", "app_id|app1", "id|x", "origin|,", "p_size|" + size,
-            "p_type|text", "valid_for|20", D};
+    return {D,
+            "MSG",
+            "ack_mode|1",
+            "app_id|app1",
+            "id|x",
+            "origin|,",
+            "p_size|" + size,
+            "p_type|text",
+            "valid_for|20",
+            D};
 }
 
 Frames concat(Frames frames, const Frames& tail) {
@@ -488,70 +515,115 @@ std::string size_mismatch(const std::string& expected, const std::string& receiv
 }
 
 std::string size_out_of_range(const std::string& size) {
-    return "Payload size in \"p_size\" is out of range: " + size + ". Largest allowed is 4294967295";
+    return "Payload size in \"p_size\" is out of range: " + size +
+           ". Largest allowed is 4294967295";
 }
 
 const std::vector<FailureCase> failure_cases = {
-    {"message ends inside the routes", {"nodeA"}, missing("Route delimiter frame"),
+    {"message ends inside the routes",
+     {"nodeA"},
+     missing("Route delimiter frame"),
      {routes_line, decode_line()}},
-    {"message ends after a second route", {"nodeA", std::string(150, 'n')},
-     missing("Route delimiter frame"), {routes_line, decode_line()}},
+    {"message ends after a second route",
+     {"nodeA", std::string(150, 'n')},
+     missing("Route delimiter frame"),
+     {routes_line, decode_line()}},
     {"message ends after the routes", {D}, missing("Request/Command name"), {decode_line()}},
-    {"message ends after the command", {D, "MSG"}, missing("Headers"),
+    {"message ends after the command",
+     {D, "MSG"},
+     missing("Headers"),
      {headers_line, protocol_headers_line, decode_line("MSG")}},
-    {"message ends inside the headers", {D, "BOX", "app_id|a"}, missing("Header delimiter"),
+    {"message ends inside the headers",
+     {D, "BOX", "app_id|a"},
+     missing("Header delimiter"),
      {headers_line, protocol_headers_line, decode_line("BOX")}},
-    {"header frame without separator", {D, "ACK", "msg_id", D, D}, header_format_error("msg_id"),
+    {"header frame without separator",
+     {D, "ACK", "msg_id", D, D},
+     header_format_error("msg_id"),
      {headers_line, protocol_headers_line, decode_line("ACK")}},
-    {"zero byte before the separator", {D, "ACK", std::string("msg\0|id", 7), D, D},
+    {"zero byte before the separator",
+     {D, "ACK", std::string("msg\0|id", 7), D, D},
      // what() is a C string: it ends at the frame's zero byte
      header_format_error(std::string("msg\0|id", 7)).c_str(),
      {headers_line, protocol_headers_line, decode_line("ACK")}},
-    {"long header frame without separator", {D, "ACK", std::string(250, 'h'), D, D},
+    {"long header frame without separator",
+     {D, "ACK", std::string(250, 'h'), D, D},
      header_format_error(std::string(250, 'h')),
      {headers_line, protocol_headers_line, decode_line("ACK")}},
-    {"unknown command", {D, "PING", D, D}, "Unrecognised command name: PING",
+    {"unknown command",
+     {D, "PING", D, D},
+     "Unrecognised command name: PING",
      {decode_line("PING")}},
-    {"command names are case-sensitive", {D, "msg", D, "x"}, "Unrecognised command name: msg",
+    {"command names are case-sensitive",
+     {D, "msg", D, "x"},
+     "Unrecognised command name: msg",
      {decode_line("msg")}},
-    {"long unknown command", {D, std::string(150, 'C'), D, D},
-     "Unrecognised command name: " + std::string(150, 'C'), {decode_line(std::string(150, 'C'))}},
+    {"long unknown command",
+     {D, std::string(150, 'C'), D, D},
+     "Unrecognised command name: " + std::string(150, 'C'),
+     {decode_line(std::string(150, 'C'))}},
     {"empty command", {D, "", D, D}, "Unrecognised command name: ", {decode_line()}},
-    {"no payload frame", message_headers_announcing("5"), missing("Payload"),
+    {"no payload frame",
+     message_headers_announcing("5"),
+     missing("Payload"),
      {payload_line, decode_line("MSG")}},
-    {"p_size missing", {D, "REG", "p_type|JSON", D, "{}"}, missing_key + "p_size",
+    {"p_size missing",
+     {D, "REG", "p_type|JSON", D, "{}"},
+     missing_key + "p_size",
      {payload_line, decode_line("REG")}},
-    {"p_type missing", {D, "REG", "p_size|2", D, "{}"}, missing_key + "p_type",
+    {"p_type missing",
+     {D, "REG", "p_size|2", D, "{}"},
+     missing_key + "p_type",
      {payload_line, decode_line("REG")}},
-    {"frames after the payload", {D, "REG", "p_size|2", "p_type|JSON", D, "{}", "x", "y"},
-     "We don't expect more frames after the payload", {payload_line, decode_line("REG")}},
-    {"no termination frame", {D, "GREG", D}, missing("Termination frame"),
+    {"frames after the payload",
+     {D, "REG", "p_size|2", "p_type|JSON", D, "{}", "x", "y"},
+     "We don't expect more frames after the payload",
+     {payload_line, decode_line("REG")}},
+    {"no termination frame",
+     {D, "GREG", D},
+     missing("Termination frame"),
      {termination_line, decode_line("GREG")}},
-    {"termination frame is not a delimiter", {D, "ACK", "msg_id|1", D, "x"},
-     "Expected a delimiter frame for termination", {termination_line, decode_line("ACK")}},
+    {"termination frame is not a delimiter",
+     {D, "ACK", "msg_id|1", D, "x"},
+     "Expected a delimiter frame for termination",
+     {termination_line, decode_line("ACK")}},
     {"termination frame of two zero bytes",
      {D, "BOX", "app_id|a", "box_type|clnt", D, std::string(2, '\0')},
-     "Expected a delimiter frame for termination", {termination_line, decode_line("BOX")}},
-    {"request without its header", {D, "ACK", D, D}, "Expected \"msg_id\" header.",
+     "Expected a delimiter frame for termination",
+     {termination_line, decode_line("BOX")}},
+    {"request without its header",
+     {D, "ACK", D, D},
+     "Expected \"msg_id\" header.",
      {"While trying to decode headers for Ack", decode_line("ACK")}},
-    {"message without its id", {D, "MSG", "p_size|1", "p_type|t", D, "x"},
+    {"message without its id",
+     {D, "MSG", "p_size|1", "p_type|t", D, "x"},
      "Expected \"id\" header.",
      {"While trying to decode protocol headers for Message", decode_line("MSG")}},
     // The payload frame must be exactly as long as announced.
-    {"payload shorter than p_size", concat(message_headers_announcing("5"), {"abc"}),
-     size_mismatch("5", "3"), {payload_line, decode_line("MSG")}},
-    {"payload longer than p_size", concat(message_headers_announcing("1"), {"abc"}),
-     size_mismatch("1", "3"), {payload_line, decode_line("MSG")}},
+    {"payload shorter than p_size",
+     concat(message_headers_announcing("5"), {"abc"}),
+     size_mismatch("5", "3"),
+     {payload_line, decode_line("MSG")}},
+    {"payload longer than p_size",
+     concat(message_headers_announcing("1"), {"abc"}),
+     size_mismatch("1", "3"),
+     {payload_line, decode_line("MSG")}},
     {"4 GiB announced for ten bytes",
      concat(message_headers_announcing("4294967295"), {"0123456789"}),
-     size_mismatch("4294967295", "10"), {payload_line, decode_line("MSG")}},
+     size_mismatch("4294967295", "10"),
+     {payload_line, decode_line("MSG")}},
     {"size mismatch with frames after the payload",
-     {D, "REG", "p_size|5", "p_type|JSON", D, "{}", "x"}, size_mismatch("5", "2"),
+     {D, "REG", "p_size|5", "p_type|JSON", D, "{}", "x"},
+     size_mismatch("5", "2"),
      {payload_line, decode_line("REG")}},
-    {"p_size beyond 32 bits", concat(message_headers_announcing("4294967296"), {"x"}),
-     size_out_of_range("4294967296"), {payload_line, decode_line("MSG")}},
-    {"negative p_size", {D, "REG", "p_size|-1", "p_type|JSON", D, "x"},
-     size_out_of_range("18446744073709551615"), {payload_line, decode_line("REG")}},
+    {"p_size beyond 32 bits",
+     concat(message_headers_announcing("4294967296"), {"x"}),
+     size_out_of_range("4294967296"),
+     {payload_line, decode_line("MSG")}},
+    {"negative p_size",
+     {D, "REG", "p_size|-1", "p_type|JSON", D, "x"},
+     size_out_of_range("18446744073709551615"),
+     {payload_line, decode_line("REG")}},
 };
 
 TEST_F(FramingTest, EveryFramingErrorIsReportedAndTheNextMessageIsReadFromItsStart) {

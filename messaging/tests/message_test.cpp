@@ -24,20 +24,21 @@ Payload text_payload(const std::string& text) {
 }
 
 Message make_message() {
-    return Message(text_payload("hi"),
-                   Message::Config("app", {"node1", "node2"}, Message::Seconds(30),
-                                   Message::AckMode::Ack));
+    return Message(
+        text_payload("hi"),
+        Message::Config("app", {"node1", "node2"}, Message::Seconds(30), Message::AckMode::Ack));
 }
 
 // The headers a peer sends for a valid message, to be spoiled by each test.
 HeaderMap valid_headers() {
-    return {{"ack_mode", "1"},   {"app_id", "app"}, {"id", "the-id"}, {"origin", ","},
+    return {{"ack_mode", "1"},
+            {"app_id", "app"},
+            {"id", "the-id"},
+            {"origin", ","},
             {"valid_for", "30"}};
 }
 
-Message decode(HeaderMap headers) {
-    return Message(text_payload("hi"), {"route"}, headers);
-}
+Message decode(HeaderMap headers) { return Message(text_payload("hi"), {"route"}, headers); }
 
 // The full message of the ProtocolError that `action` raises, context included.
 template <typename Action>
@@ -57,7 +58,7 @@ TEST(MessageHeaders, SevenHeadersInMapOrder) {
     message.appendOriginNode("a");
     message.appendOriginNode("b");
     const HeaderMap expected = {
-        {"ack_mode", "1"}, {"app_id", "app"}, {"id", message.msgId()}, {"origin", "a,b,"},
+        {"ack_mode", "1"}, {"app_id", "app"},  {"id", message.msgId()}, {"origin", "a,b,"},
         {"p_size", "2"},   {"p_type", "text"}, {"valid_for", "30"},
     };
     EXPECT_EQ(message.create_protocol_headers(), expected);
@@ -65,9 +66,8 @@ TEST(MessageHeaders, SevenHeadersInMapOrder) {
 }
 
 TEST(MessageHeaders, NegativeValidityAndAnyAckModeAreEncodedSigned) {
-    const Message message(Payload(0, "t"),
-                          Message::Config("app", {}, Message::Seconds(-5),
-                                          static_cast<Message::AckMode>(-3)));
+    const Message message(Payload(0, "t"), Message::Config("app", {}, Message::Seconds(-5),
+                                                           static_cast<Message::AckMode>(-3)));
     const HeaderMap headers = message.create_protocol_headers();
     EXPECT_EQ(headers.at("valid_for"), "-5");
     EXPECT_EQ(headers.at("ack_mode"), "-3");
@@ -97,11 +97,9 @@ TEST(MessageHeaders, OriginListText) {
         std::string text;
     };
     const EncodeCase encode_cases[] = {
-        {{}, ","},
-        {{"a", "b"}, "a,b,"},
-        {{""}, ","},  // a lone empty name cannot be told from none
-        {{"", "b"}, ",b,"},
-        {{"a,b"}, "a,b,"},  // a comma in a name is not escaped
+        {{}, ","},          {{"a", "b"}, "a,b,"},
+        {{""}, ","},                            // a lone empty name cannot be told from none
+        {{"", "b"}, ",b,"}, {{"a,b"}, "a,b,"},  // a comma in a name is not escaped
     };
     for (const auto& c : encode_cases) {
         Message message = make_message();
@@ -118,9 +116,8 @@ TEST(MessageHeaders, OriginListText) {
         std::string with_z;
     };
     const DecodeCase decode_cases[] = {
-        {",", "z,"},          {"", "z,"},           {"x", "z,"},
-        {"a,b,", "a,b,z,"},   {",b,", ",b,z,"},     {",,", ",,z,"},
-        {"a,b", "a,z,"},      {"ab,", "ab,z,"},     {"a,", "a,z,"},
+        {",", "z,"},    {"", "z,"},      {"x", "z,"},      {"a,b,", "a,b,z,"}, {",b,", ",b,z,"},
+        {",,", ",,z,"}, {"a,b", "a,z,"}, {"ab,", "ab,z,"}, {"a,", "a,z,"},
     };
     for (const auto& c : decode_cases) {
         HeaderMap headers = valid_headers();
@@ -191,7 +188,7 @@ TEST(MessageHeaders, MissingHeadersAreNamedInReadingOrder) {
         std::string named;
     };
     const Case cases[] = {
-        {{"id", "app_id"}, "id"},  {{"app_id", "origin"}, "app_id"}, {{"valid_for"}, "valid_for"},
+        {{"id", "app_id"}, "id"},   {{"app_id", "origin"}, "app_id"}, {{"valid_for"}, "valid_for"},
         {{"ack_mode"}, "ack_mode"}, {{"origin"}, "origin"},
     };
     for (const auto& c : cases) {

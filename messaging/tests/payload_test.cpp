@@ -25,12 +25,8 @@ void* operator new[](std::size_t size) {
     }
     throw std::bad_alloc();
 }
-void operator delete[](void* memory) noexcept {
-    std::free(memory);
-}
-void operator delete[](void* memory, std::size_t) noexcept {
-    std::free(memory);
-}
+void operator delete[](void* memory) noexcept { std::free(memory); }
+void operator delete[](void* memory, std::size_t) noexcept { std::free(memory); }
 
 namespace {
 

@@ -196,9 +196,8 @@ TEST_F(Channeler, MessageFromASenderThatHasGoneIsStillKeptAndPublished) {
         EXPECT_EQ(client.nextPublication(), publication_frames(message));
         EXPECT_EQ(client.request(inbox_frames("later", "clnt")), message.frames());
         client.channel.send(ack_frames(message.id));
-        acknowledgement_failed = daemon.process().err().find(
-                                     "Failed to acknowledge message " + message.id) !=
-                                 std::string::npos;
+        acknowledgement_failed = daemon.process().err().find("Failed to acknowledge message " +
+                                                             message.id) != std::string::npos;
     }
     if (!acknowledgement_failed) GTEST_SKIP() << "the sender never left in time";
 }

@@ -36,21 +36,21 @@ std::vector<Frames> malformed_requests() {
     WireMessage good;
     Frames headers = good.headerFrames();
     return {
-        {""},                                       // an empty frame, nothing else
-        {"route-without-delimiter"},                // ends inside the routes
-        {"route", delimiter},                       // ends after the routes
-        {delimiter, "MSG"},                         // ends after the command
+        {""},                                        // an empty frame, nothing else
+        {"route-without-delimiter"},                 // ends inside the routes
+        {"route", delimiter},                        // ends after the routes
+        {delimiter, "MSG"},                          // ends after the command
         {delimiter, "MSG", headers[0], headers[1]},  // ends inside the headers
         {delimiter, "MSG", "no separator", delimiter, "x"},
         {delimiter, "WHAT", delimiter, delimiter},  // unknown command
-        {delimiter, "MSG", headers[0], headers[1], headers[2], headers[3], headers[4],
-         headers[5], headers[6], delimiter},  // no payload frame
-        without(good.frames(), headers[4]),   // no "p_size"
-        without(good.frames(), headers[5]),   // no "p_type"
+        {delimiter, "MSG", headers[0], headers[1], headers[2], headers[3], headers[4], headers[5],
+         headers[6], delimiter},             // no payload frame
+        without(good.frames(), headers[4]),  // no "p_size"
+        without(good.frames(), headers[5]),  // no "p_type"
         plus(good.frames(), {"after the payload"}),
-        {delimiter, "ACK", "msg_id|x", delimiter},          // no termination
-        {delimiter, "ACK", "msg_id|x", delimiter, "zz"},    // termination not a delimiter
-        {delimiter, "ACK", delimiter, delimiter},           // no "msg_id"
+        {delimiter, "ACK", "msg_id|x", delimiter},        // no termination
+        {delimiter, "ACK", "msg_id|x", delimiter, "zz"},  // termination not a delimiter
+        {delimiter, "ACK", delimiter, delimiter},         // no "msg_id"
         {delimiter, "BOX", "app_id|a", "box_type|CLNT", delimiter, delimiter},
         {delimiter, "GREG", "extra|header", delimiter, delimiter},
         without(good.frames(), headers[2]),  // no "id"
@@ -59,8 +59,8 @@ std::vector<Frames> malformed_requests() {
         with([](WireMessage& m) { m.valid_for = "99999999999999999999"; }).frames(),
         plus(Frames{delimiter, "MSG"},
              plus(without(headers, headers[4]), {"p_size|abc", delimiter, "hello"})),
-        plus(Frames{delimiter, "MSG"}, plus(without(headers, headers[4]),
-                                            {"p_size|999999999999999999999", delimiter, "x"})),
+        plus(Frames{delimiter, "MSG"},
+             plus(without(headers, headers[4]), {"p_size|999999999999999999999", delimiter, "x"})),
         plus(Frames{delimiter, "MSG"},
              plus(without(headers, headers[4]), {"p_size|4294967295", delimiter, "x"})),
         plus(Frames{delimiter, "MSG"},
@@ -179,8 +179,8 @@ TEST_F(MalformedRequests, TrailingFramesCannotRedirectRepliesToAnotherPeer) {
     ASSERT_TRUE(client.request(kept.frames()));
 
     connectAttacker();
-    attacker.send(plus(registry_query_frames(),
-                       plus(Frames{"victim"}, inbox_frames("kept", "clnt"))));
+    attacker.send(
+        plus(registry_query_frames(), plus(Frames{"victim"}, inbox_frames("kept", "clnt"))));
     ASSERT_TRUE(attacker.receive());
     attacker.send(registry_query_frames());
     ASSERT_TRUE(attacker.receive());

@@ -122,12 +122,11 @@ TEST(KelnodScripts, NodeNameComesFromTheScriptsFirstLineWithoutLineBreak) {
         TempDir dir;
         RawPeer upstream(ZMQ_ROUTER);
         std::string upstream_endpoint = upstream.bindLoopback();
-        std::string script =
-            executable_script(dir, "name.sh", "printf '" + c.output + "'\n");
-        std::string config = dir.write(
-            "kelnod.conf", "kelno.node_name=" + script + "\n" +
-                               ports_config(free_port(), free_port()) +
-                               "kelno.forwarder.remote=" + upstream_endpoint + "\n");
+        std::string script = executable_script(dir, "name.sh", "printf '" + c.output + "'\n");
+        std::string config =
+            dir.write("kelnod.conf", "kelno.node_name=" + script + "\n" +
+                                         ports_config(free_port(), free_port()) +
+                                         "kelno.forwarder.remote=" + upstream_endpoint + "\n");
         ChildProcess kelnod({kelnod_path(), config});
         ASSERT_TRUE(kelnod.waitForOut("Starting kelnod. Name: " + c.name + " Ports: ["));
 
@@ -146,9 +145,9 @@ TEST(KelnodScripts, RemoteComesFromAScriptAndShortValuesAreNotScripts) {
     RawPeer upstream(ZMQ_ROUTER);
     std::string upstream_endpoint = upstream.bindLoopback();
     std::string script = executable_script(dir, "remote.sh", "echo " + upstream_endpoint + "\n");
-    std::string config = dir.write(
-        "kelnod.conf", "kelno.node_name=sh\n" + ports_config(free_port(), free_port()) +
-                           "kelno.forwarder.remote=" + script + "\n");
+    std::string config =
+        dir.write("kelnod.conf", "kelno.node_name=sh\n" + ports_config(free_port(), free_port()) +
+                                     "kelno.forwarder.remote=" + script + "\n");
     ChildProcess kelnod({kelnod_path(), config});
     ASSERT_TRUE(kelnod.waitForOut("Forwarder: " + upstream_endpoint + "\n"));
     // A two-character node name is taken as it stands.
@@ -191,8 +190,8 @@ TEST(KelnodStartupFailure, ReportsAndExitsWithStatusOne) {
          }) {
         SCOPED_TRACE(c.what);
         // The first definition of a key wins, so the case's ports come first.
-        std::string config = dir.write(
-            "kelnod.conf", c.config + ports_config(free_port(), free_port()));
+        std::string config =
+            dir.write("kelnod.conf", c.config + ports_config(free_port(), free_port()));
         ChildProcess kelnod({kelnod_path(), config});
         EXPECT_EQ(kelnod.waitExit(), 1);
         EXPECT_NE(kelnod.err().find(c.error), std::string::npos) << kelnod.err();

@@ -86,10 +86,10 @@ TEST_F(InstalledTree, HoldsLibrariesHeadersProgramsAndSystemFiles) {
 TEST_F(InstalledTree, ProgramsFindTheInstalledLibraries) {
     ChildProcess tester({path(KELNO_INSTALL_BINDIR, "kelno_json_tester"), "5555"});
     EXPECT_EQ(tester.waitExit(30s), 1) << tester.err();
-    EXPECT_EQ(tester.err().rfind(path(KELNO_INSTALL_BINDIR, "kelno_json_tester") +
-                                     " expects at three arguments.\n",
-                                 0),
-              0u)
+    EXPECT_EQ(
+        tester.err().rfind(
+            path(KELNO_INSTALL_BINDIR, "kelno_json_tester") + " expects at three arguments.\n", 0),
+        0u)
         << tester.err();
 
     ChildProcess daemon({path(KELNO_INSTALL_BINDIR, "kelnod"), "one", "two"});
@@ -125,8 +125,8 @@ int main() {
     std::string output;
     ASSERT_EQ(run_shell(pkg_config + " --modversion kelno_messenging", output), 0) << output;
     EXPECT_EQ(output, std::string(KELNO_VERSION) + "\n");
-    ASSERT_EQ(run_shell("'" + std::string(KELNO_CXX_COMPILER) + "' -std=c++17" + sanitize +
-                            " '" + source + "' -o '" + program + "' $(" + pkg_config +
+    ASSERT_EQ(run_shell("'" + std::string(KELNO_CXX_COMPILER) + "' -std=c++17" + sanitize + " '" +
+                            source + "' -o '" + program + "' $(" + pkg_config +
                             " --cflags --libs kelno_messenging) -Wl,-rpath,$(" + pkg_config +
                             " --variable=libdir kelno_messenging)",
                         output),

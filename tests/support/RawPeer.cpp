@@ -6,7 +6,6 @@
 #include <random>
 #include <stdexcept>
 
-
 namespace kelno_test {
 
 const std::string delimiter(1, '\0');
@@ -118,15 +117,15 @@ Frames ack_frames(const std::string& message_id) {
 }
 
 Frames inbox_frames(const std::string& polled_name, const std::string& box_type) {
-    return {delimiter, "BOX", "app_id|" + polled_name, "box_type|" + box_type, delimiter,
-            delimiter};
+    return {delimiter, "BOX",    "app_id|" + polled_name, "box_type|" + box_type,
+            delimiter, delimiter};
 }
 
 Frames registry_query_frames() { return {delimiter, "GREG", delimiter, delimiter}; }
 
 Frames registry_reply_frames(const std::string& json_text) {
-    return {delimiter, "REG", "p_size|" + std::to_string(json_text.size()), "p_type|JSON",
-            delimiter, json_text};
+    return {delimiter,     "REG",     "p_size|" + std::to_string(json_text.size()),
+            "p_type|JSON", delimiter, json_text};
 }
 
 Frames publication_frames(const WireMessage& message) {

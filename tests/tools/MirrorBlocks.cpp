@@ -12,8 +12,8 @@ const std::string block_start = "===== Received Message =====";
 
 // The rest of `line` after `prefix`; records a failure when it does not start so.
 std::string after(const std::string& line, const std::string& prefix) {
-    EXPECT_EQ(line.rfind(prefix, 0), 0u) << "expected a line starting with \"" << prefix
-                                         << "\", got \"" << line << "\"";
+    EXPECT_EQ(line.rfind(prefix, 0), 0u)
+        << "expected a line starting with \"" << prefix << "\", got \"" << line << "\"";
     return line.size() >= prefix.size() ? line.substr(prefix.size()) : std::string();
 }
 

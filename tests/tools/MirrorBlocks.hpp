@@ -12,7 +12,7 @@ struct MirrorBlock {
     std::string valid_for;       // the text after "Valid For:"
     std::string payload_length;  // as printed
     std::string payload_type;
-    std::string contents;        // the lines after "Payload contents: ", each with its newline
+    std::string contents;  // the lines after "Payload contents: ", each with its newline
 };
 
 // The complete blocks in a mirror's output, in order. A block whose lines do

@@ -94,8 +94,8 @@ void expect_ends_on_sigint(ChildProcess& program, const std::string& closing_lin
 TEST(JsonTraffic, TesterDocumentsReachTheMirrorAndBothEndOnSigint) {
     DaemonProcess daemon;
     ChildProcess mirror = start_mirror(daemon);
-    ASSERT_TRUE(mirror.waitForOut(
-        "Set up Kelno and waiting for messages from { json_app probe }\n"))
+    ASSERT_TRUE(
+        mirror.waitForOut("Set up Kelno and waiting for messages from { json_app probe }\n"))
         << mirror.out() << mirror.err();
     ASSERT_TRUE(wait_until_mirror_listens(daemon, mirror)) << mirror.out() << mirror.err();
 

@@ -82,10 +82,12 @@ TEST(ToolArguments, ClientThatCannotBeBuiltEndsWithTheFailureBlock) {
         std::vector<std::string> arguments;
         std::string first_lines;
     } cases[] = {
-        {"kelno_mirror_json", {"5555", "-1", "app"},
+        {"kelno_mirror_json",
+         {"5555", "-1", "app"},
          "kelno_mirror_json kelno failure... \n"
          "While trying to connect subscriber to tcp:://localhost:-1. "},
-        {"kelno_json_tester", {"-1", "5556", "app"},
+        {"kelno_json_tester",
+         {"-1", "5556", "app"},
          "kelno_json_tester kelno failure... \n"
          "While trying to connect two way comms to tcp:://localhost:-1. "},
     };
@@ -94,8 +96,9 @@ TEST(ToolArguments, ClientThatCannotBeBuiltEndsWithTheFailureBlock) {
         EXPECT_EQ(outcome.status, 1) << c.program;
         EXPECT_EQ(outcome.err.rfind(c.first_lines, 0), 0u) << outcome.err;
         const std::string last_line = "\nAborting...\n";
-        EXPECT_EQ(outcome.err.substr(outcome.err.size() - std::min(outcome.err.size(), last_line.size())),
-                  last_line)
+        EXPECT_EQ(
+            outcome.err.substr(outcome.err.size() - std::min(outcome.err.size(), last_line.size())),
+            last_line)
             << outcome.err;
     }
 }

@@ -35,8 +35,9 @@ void sender_thread_fn(kelnom::Client* client, kelno_tools::IoLoopEnd* loop_end) 
 }
 
 SenderThread::SenderThread(kelnom::Client& client)
-    : client(client),
-      thread(kelno_tools::start_worker_thread([this] { sender_thread_fn(&this->client, &loop_end); })) {}
+    : client(client), thread(kelno_tools::start_worker_thread([this] {
+          sender_thread_fn(&this->client, &loop_end);
+      })) {}
 
 void SenderThread::stop() {
     if (!thread.joinable()) return;

@@ -13,8 +13,7 @@ namespace {
 
 void print_usage(const std::string& invocation) {
     std::cerr << invocation << " expects at three arguments." << std::endl;
-    std::cerr << "Usage: " << invocation << " channeler_port broadcaster_port app_id"
-              << std::endl;
+    std::cerr << "Usage: " << invocation << " channeler_port broadcaster_port app_id" << std::endl;
     std::cerr << std::endl;
     std::cerr << "Also remember to start kelnod." << std::endl;
 }

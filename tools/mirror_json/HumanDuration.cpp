@@ -12,8 +12,8 @@ std::ostream& print_human_duration(std::ostream& out,
     const std::int64_t seconds = rest - hours * 3600 - minutes * 60;
 
     const char previous_fill = out.fill('0');
-    out << std::setw(2) << days << "d:" << std::setw(2) << hours << "h:" << std::setw(2)
-        << minutes << "m:" << std::setw(2) << seconds << "s";
+    out << std::setw(2) << days << "d:" << std::setw(2) << hours << "h:" << std::setw(2) << minutes
+        << "m:" << std::setw(2) << seconds << "s";
     out.fill(previous_fill);
     return out << " (total seconds: " << total << ")";
 }

@@ -9,7 +9,8 @@ void print_delivered_payload(std::ostream& out, const kelnom::Payload& payload) 
     if (payload.type() == "text") {
         // Bounded by the payload's size: a sender need not end its text with a zero byte.
         const char* begin = payload.getBuffer();
-        const char* end = payload.size() == 0 ? begin : std::find(begin, begin + payload.size(), '\0');
+        const char* end =
+            payload.size() == 0 ? begin : std::find(begin, begin + payload.size(), '\0');
         out << "Payload reads: ";
         out.write(begin, end - begin);
         out << std::endl;

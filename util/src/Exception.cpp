@@ -2,9 +2,7 @@
 
 namespace kelnou {
 
-void Exception::addContext(std::string line) {
-    context_trace.push_back(std::move(line));
-}
+void Exception::addContext(std::string line) { context_trace.push_back(std::move(line)); }
 
 void Exception::throwWithContext(std::string line) {
     addContext(std::move(line));

@@ -37,23 +37,23 @@ TEST_F(PropertiesFile, LineRules) {
         std::string expected;
     };
     const Case cases[] = {
-        {"k=1\nk=2\n", "k", "1"},                  // the first definition wins
-        {"x==y\n", "x", "=y"},                     // split at the first "="
-        {"=v\n", "", "v"},                         // empty key
-        {"e=\n", "e", ""},                         // empty value
-        {"noequals\n", "noequals", "<absent>"},    // no "=": skipped
-        {"#a=b\n", "#a", "<absent>"},              // comment line
+        {"k=1\nk=2\n", "k", "1"},                // the first definition wins
+        {"x==y\n", "x", "=y"},                   // split at the first "="
+        {"=v\n", "", "v"},                       // empty key
+        {"e=\n", "e", ""},                       // empty value
+        {"noequals\n", "noequals", "<absent>"},  // no "=": skipped
+        {"#a=b\n", "#a", "<absent>"},            // comment line
         {"#a=b\n", "a", "<absent>"},
-        {"a=b#c\n", "a", "b"},                     // "#" cuts values
-        {"name=abc #note\n", "name", "abc "},      // blanks before "#" stay
-        {"k = v\n", "k ", " v"},                   // nothing is trimmed
+        {"a=b#c\n", "a", "b"},                 // "#" cuts values
+        {"name=abc #note\n", "name", "abc "},  // blanks before "#" stay
+        {"k = v\n", "k ", " v"},               // nothing is trimmed
         {"k = v\n", "k", "<absent>"},
         {"\tt=1\n", "\tt", "1"},
-        {"cr=v\r\n", "cr", "v\r"},                 // a carriage return stays
-        {"a=1\nlast=2", "last", "2"},              // no final newline
-        {"  #x=1\nk=v\n", "k", "v"},               // blanks then "#": skipped
-        {"a=1#x=2\nx=3\n", "x", "3"},              // a cut value defines nothing else
-        {"\n\nk=v\n\n", "k", "v"},                 // empty lines are skipped
+        {"cr=v\r\n", "cr", "v\r"},     // a carriage return stays
+        {"a=1\nlast=2", "last", "2"},  // no final newline
+        {"  #x=1\nk=v\n", "k", "v"},   // blanks then "#": skipped
+        {"a=1#x=2\nx=3\n", "x", "3"},  // a cut value defines nothing else
+        {"\n\nk=v\n\n", "k", "v"},     // empty lines are skipped
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.content);
@@ -102,23 +102,23 @@ TEST_F(PropertiesFile, GetStringReturnsTheDefaultPointerForAnAbsentKey) {
 }
 
 TEST_F(PropertiesFile, GetIntFollowsStrtolAndClampsToInt) {
-    load("abc=abc\n"
-         "lead= 42x\n"
-         "neg=-17\n"
-         "plus=+5\n"
-         "empty=\n"
-         "huge=99999999999999999999\n"
-         "big=3000000000\n"
-         "small=-3000000000\n"
-         "max=2147483647\n");
+    load(
+        "abc=abc\n"
+        "lead= 42x\n"
+        "neg=-17\n"
+        "plus=+5\n"
+        "empty=\n"
+        "huge=99999999999999999999\n"
+        "big=3000000000\n"
+        "small=-3000000000\n"
+        "max=2147483647\n");
     struct Case {
         const char* key;
         int expected;
     };
     const Case cases[] = {
-        {"abc", 0},       {"lead", 42},        {"neg", -17},        {"plus", 5},
-        {"empty", 0},     {"huge", INT_MAX},   {"big", INT_MAX},    {"small", INT_MIN},
-        {"max", INT_MAX}, {"absent", -99},
+        {"abc", 0},        {"lead", 42},     {"neg", -17},       {"plus", 5},      {"empty", 0},
+        {"huge", INT_MAX}, {"big", INT_MAX}, {"small", INT_MIN}, {"max", INT_MAX}, {"absent", -99},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(props.getInt(c.key, -99), c.expected) << c.key;

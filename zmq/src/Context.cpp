@@ -12,9 +12,9 @@
 
 #include <zmq.h>
 
+#include <kelnou/Exception.hpp>
 #include "cplt/Exception.hpp"
 #include "cplt/Socket.hpp"
-#include <kelnou/Exception.hpp>
 
 // How a signal stops the process's ZeroMQ traffic. The handler only records
 // the request and writes a byte to a pipe: calling ZeroMQ from a signal

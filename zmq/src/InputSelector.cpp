@@ -7,9 +7,9 @@
 
 #include <zmq.h>
 
+#include <kelnou/Exception.hpp>
 #include "cplt/Exception.hpp"
 #include "cplt/Socket.hpp"
-#include <kelnou/Exception.hpp>
 
 namespace cplt {
 

@@ -36,8 +36,7 @@ void* open_zmq_socket(void* context, SocketType type) {
             const int error = zmq_errno();
             zmq_close(socket);  // nobody else will: the constructor fails
             errno = error;
-            throw_error(
-                "Failed to set the router to demand unroutable messages raise an error.");
+            throw_error("Failed to set the router to demand unroutable messages raise an error.");
         }
     }
     return socket;
@@ -58,8 +57,7 @@ Frame::Frame(Frame&& other) noexcept : Frame() {
 Frame& Frame::operator=(Frame&& other) noexcept {
     // zmq_msg_move releases what this frame held.
     if (this != &other) {
-        zmq_msg_move(static_cast<zmq_msg_t*>(message()),
-                     static_cast<zmq_msg_t*>(other.message()));
+        zmq_msg_move(static_cast<zmq_msg_t*>(message()), static_cast<zmq_msg_t*>(other.message()));
     }
     return *this;
 }
@@ -76,9 +74,7 @@ char* Frame::data() { return static_cast<char*>(zmq_msg_data(static_cast<zmq_msg
 
 const char* Frame::data() const { return const_cast<Frame*>(this)->data(); }
 
-std::size_t Frame::size() const {
-    return zmq_msg_size(static_cast<const zmq_msg_t*>(message()));
-}
+std::size_t Frame::size() const { return zmq_msg_size(static_cast<const zmq_msg_t*>(message())); }
 
 // ---------------------------------------------------------------- Socket
 

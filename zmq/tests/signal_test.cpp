@@ -78,10 +78,10 @@ bool eventually(const std::function<bool()>& predicate) {
 // True while thread `tid` of this process sleeps in the kernel.
 bool is_sleeping(pid_t tid) {
     std::ifstream stat("/proc/self/task/" + std::to_string(tid) + "/stat");
-    const std::string line((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const std::string line((std::istreambuf_iterator<char>(stat)),
+                           std::istreambuf_iterator<char>());
     const auto name_end = line.rfind(')');
-    return name_end != std::string::npos && line.size() > name_end + 2 &&
-           line[name_end + 2] == 'S';
+    return name_end != std::string::npos && line.size() > name_end + 2 && line[name_end + 2] == 'S';
 }
 
 // With every socket closed with linger 0, terminating the context does not

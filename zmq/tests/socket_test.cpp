@@ -70,15 +70,17 @@ struct FailingCall {
 TEST(SocketErrors, FailedCallRaisesZmqErrorWithItsContextLineAndZeroMQsNumber) {
     char buffer[8];
     const std::vector<FailingCall> cases = {
-        {"bind", SocketType::Dealer, [](Socket& s) { s.bind("nonsense"); },
-         "While trying to bind", EINVAL},
+        {"bind", SocketType::Dealer, [](Socket& s) { s.bind("nonsense"); }, "While trying to bind",
+         EINVAL},
         {"connect", SocketType::Dealer, [](Socket& s) { s.connect("tcp://"); },
          "While trying to connect", EINVAL},
-        {"linger", SocketType::Dealer, [](Socket& s) { s.setLingerTimeout(std::chrono::milliseconds(-2)); },
+        {"linger", SocketType::Dealer,
+         [](Socket& s) { s.setLingerTimeout(std::chrono::milliseconds(-2)); },
          "While trying to set linger timeout for socket", EINVAL},
         {"identity", SocketType::Dealer, [](Socket& s) { s.setIdentity(std::string(256, 'i')); },
          "While trying to set socket identity", EINVAL},
-        {"send timeout", SocketType::Dealer, [](Socket& s) { s.setSendTimeout(std::chrono::milliseconds(-2)); },
+        {"send timeout", SocketType::Dealer,
+         [](Socket& s) { s.setSendTimeout(std::chrono::milliseconds(-2)); },
          "While trying to set send timeout for socket", EINVAL},
         {"send HWM", SocketType::Dealer, [](Socket& s) { s.setSendHWM(-1); },
          "While trying to set send HWM for socket", EINVAL},
@@ -88,9 +90,17 @@ TEST(SocketErrors, FailedCallRaisesZmqErrorWithItsContextLineAndZeroMQsNumber) {
          "While trying to send frame", ENOTSUP},
         {"recv", SocketType::Pub, [&](Socket& s) { s.recv(buffer, sizeof buffer); },
          "While trying to receive frame", ENOTSUP},
-        {"recv into a frame", SocketType::Pub, [](Socket& s) { cplt::Frame f; s.recv(f); },
+        {"recv into a frame", SocketType::Pub,
+         [](Socket& s) {
+             cplt::Frame f;
+             s.recv(f);
+         },
          "While trying to receive frame", ENOTSUP},
-        {"checkMore when closed", SocketType::Dealer, [](Socket& s) { s.close(); s.checkMore(); },
+        {"checkMore when closed", SocketType::Dealer,
+         [](Socket& s) {
+             s.close();
+             s.checkMore();
+         },
          "While trying to check for more message parts", ENOTSOCK},
     };
     for (const FailingCall& c : cases) {
@@ -110,7 +120,8 @@ TEST(SocketErrors, BindOnBusyEndpointReadsBindLineThenZeroMQsText) {
     Socket second(SocketType::Router);
     const cplt::ZmqError error = zmq_error_of([&] { second.bind(endpoint); });
     EXPECT_EQ(error.errorNumber(), EADDRINUSE);
-    EXPECT_EQ(error.generateMessage(), "While trying to bind. " + std::string(zmq_strerror(EADDRINUSE)));
+    EXPECT_EQ(error.generateMessage(),
+              "While trying to bind. " + std::string(zmq_strerror(EADDRINUSE)));
 }
 
 TEST(SocketErrors, RouterSendToUnknownIdentityFailsWithHostUnreachable) {
@@ -217,7 +228,8 @@ TEST(SocketRegistry, HoldsExactlyTheLiveSocketsAcrossMoveAndDestruction) {
     start_watchdog();
     std::vector<std::unique_ptr<Socket>> sockets;
     try {
-        while (sockets.size() < 100000) sockets.push_back(std::make_unique<Socket>(SocketType::Pub));
+        while (sockets.size() < 100000)
+            sockets.push_back(std::make_unique<Socket>(SocketType::Pub));
         require(false, "socket creation is refused at some point");
     } catch (const cplt::ZmqError& error) {
         require(error.contextTrace() == std::vector<std::string>{"While trying to create socket"},

@@ -36,10 +36,10 @@ TEST_F(PayloaderTest, NthDocumentCarriesCountAndTravelsBackNHours) {
         EXPECT_EQ(payload.type(), "JSON");
         const std::string text(payload.getBuffer(), payload.size());
         EXPECT_EQ(text.find('\0'), std::string::npos) << "no terminating zero byte";
-        EXPECT_EQ(text.rfind("{\"complex_obj\":{\"neg_count\":" + std::to_string(-n) +
-                                 ",\"time_travel\":\"",
-                             0),
-                  0u)
+        EXPECT_EQ(
+            text.rfind(
+                "{\"complex_obj\":{\"neg_count\":" + std::to_string(-n) + ",\"time_travel\":\"", 0),
+            0u)
             << text;
         EXPECT_NE(text.find("\\n\"},\"count\":" + std::to_string(n) + ",\"date_time\":\""),
                   std::string::npos)

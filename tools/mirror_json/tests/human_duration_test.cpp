@@ -28,7 +28,7 @@ TEST(HumanDuration, SplitsSecondsIntoZeroPaddedFields) {
         {86399, "00d:23h:59m:59s (total seconds: 86399)"},
         {90061, "01d:01h:01m:01s (total seconds: 90061)"},
         {8640000, "100d:00h:00m:00s (total seconds: 8640000)"},  // width is a minimum
-        {-90061, "-1d:-1h:-1m:-1s (total seconds: -90061)"},      // truncation toward zero
+        {-90061, "-1d:-1h:-1m:-1s (total seconds: -90061)"},     // truncation toward zero
         {std::numeric_limits<std::int64_t>::min(),
          "-106751991167300d:-15h:-30m:-8s (total seconds: -9223372036854775808)"},
     };

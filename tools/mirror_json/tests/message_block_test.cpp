@@ -18,9 +18,9 @@ kelnom::Payload payload_of(const std::string& bytes, const std::string& type) {
 
 kelnom::Message message_of(const std::string& bytes, const std::string& type,
                            Seconds valid_for = Seconds(76)) {
-    return kelnom::Message(payload_of(bytes, type),
-                           kelnom::Message::Config("tester", {}, valid_for,
-                                                   kelnom::Message::AckMode::NoAck));
+    return kelnom::Message(
+        payload_of(bytes, type),
+        kelnom::Message::Config("tester", {}, valid_for, kelnom::Message::AckMode::NoAck));
 }
 
 std::string block_of(const kelnom::Message& message) {
@@ -34,20 +34,22 @@ TEST(MessageBlock, PrintsHeadersAndIndentedJsonWithSortedKeys) {
     kelnom::Message message = message_of(text, "JSON", Seconds(90061));
     EXPECT_EQ(block_of(message),
               "===== Received Message =====\n"
-              "Message Id: " + message.msgId() + "\n"
-              "Application id: tester\n"
-              "Valid For:01d:01h:01m:01s (total seconds: 90061)\n"
-              "Payload length: 23\n"
-              "Payload type: JSON\n"
-              "Payload contents: \n"
-              "{\n"
-              "  \"a\": [\n"
-              "    true,\n"
-              "    null\n"
-              "  ],\n"
-              "  \"b\": 1\n"
-              "}\n"
-              "\n");
+              "Message Id: " +
+                  message.msgId() +
+                  "\n"
+                  "Application id: tester\n"
+                  "Valid For:01d:01h:01m:01s (total seconds: 90061)\n"
+                  "Payload length: 23\n"
+                  "Payload type: JSON\n"
+                  "Payload contents: \n"
+                  "{\n"
+                  "  \"a\": [\n"
+                  "    true,\n"
+                  "    null\n"
+                  "  ],\n"
+                  "  \"b\": 1\n"
+                  "}\n"
+                  "\n");
 }
 
 TEST(MessageBlock, ShowsUnknownDataForAnythingThatIsNotOneJsonValue) {
@@ -69,13 +71,16 @@ TEST(MessageBlock, ShowsUnknownDataForAnythingThatIsNotOneJsonValue) {
         kelnom::Message message = message_of(c.bytes, "text", Seconds(0));
         const std::string block = block_of(message);
         EXPECT_NE(block.find("Valid For:00d:00h:00m:00s (total seconds: 0)\n"
-                             "Payload length: " + std::to_string(c.bytes.size()) + "\n"
+                             "Payload length: " +
+                             std::to_string(c.bytes.size()) +
+                             "\n"
                              "Payload type: text\n"
                              "Payload contents: \n"
                              "<Unknown data>\n"
                              "\n"),
                   std::string::npos)
-            << c.what << "\n" << block.substr(0, 400);
+            << c.what << "\n"
+            << block.substr(0, 400);
     }
 }
 

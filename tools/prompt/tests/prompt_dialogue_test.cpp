@@ -29,7 +29,8 @@ const std::string quit = "We are quiting.\n";
 
 TEST(PromptDialogue, GreetingIsTheLineUsersKnow) {
     EXPECT_EQ(std::string(prompt_greeting).size(), 157u);
-    EXPECT_NE(std::string(prompt_greeting).find(" and then \"\" to end routes. "), std::string::npos);
+    EXPECT_NE(std::string(prompt_greeting).find(" and then \"\" to end routes. "),
+              std::string::npos);
 }
 
 TEST(PromptDialogue, RoutesMessagesEchoesAndTheWaysToEnd) {

@@ -106,7 +106,8 @@ private:
 
     // Both need the layer's lock held by the caller.
     void closeLocked();
-    void closeImmediately() noexcept;  // linger 0, then close (skipped if linger fails, unless the context is shut down)
+    void closeImmediately() noexcept;  // linger 0, then close (skipped if linger fails, unless the
+                                       // context is shut down)
 
     SocketType type;
     // Atomic because a signal handler may close the socket on another thread.
