@@ -1,14 +1,18 @@
 # Entry points; each installs missing packages first.
 #   make run   builds and starts kelnod on config/kelnod.conf (Ctrl-C stops it)
 #   make test  builds and runs every test, then again under the sanitizers
+#   make fuzz  builds the fuzz targets with clang and libFuzzer and runs each
+#              for FUZZ_SECONDS on its corpus (new inputs go to build-fuzz/corpus)
 
 JOBS ?= 2
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS = receiver header_decoders properties
 CTEST = ctest --output-on-failure -j $(JOBS) --no-tests=error
 SANITIZER_ENV = ASAN_OPTIONS=abort_on_error=1:detect_leaks=1:detect_stack_use_after_return=1 \
                 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
                 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$(CURDIR)/scripts/tsan.supp"
 
-.PHONY: deps build run test test-plain test-asan test-tsan clean
+.PHONY: deps build run test test-plain test-asan test-tsan fuzz clean
 
 deps:
 	@./scripts/install-deps.sh
@@ -38,5 +42,22 @@ test-tsan:
 	cmake --build build-tsan -j $(JOBS)
 	cd build-tsan && $(SANITIZER_ENV) $(CTEST) -L threads
 
+# The whole project is instrumented for coverage and the sanitizers, so the
+# fuzzer sees into the libraries. The committed seeds are only read: what the
+# fuzzer adds goes to a folder of the build.
+fuzz: deps
+	@ls /usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.fuzzer-*.a >/dev/null 2>&1 || \
+		$$([ "$$(id -u)" -eq 0 ] || echo sudo) apt-get install -y libclang-rt-14-dev
+	cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++-14 -DKELNO_FUZZ=ON -DKELNO_BUILD_TESTS=OFF \
+		-DKELNO_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELNO_SANITIZE=address,undefined \
+		-DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link
+	cmake --build build-fuzz -j $(JOBS) $(addprefix --target fuzz_,$(FUZZ_TARGETS))
+	for target in $(FUZZ_TARGETS); do \
+		mkdir -p build-fuzz/corpus/$$target build-fuzz/findings/$$target && \
+		$(SANITIZER_ENV) ./build-fuzz/fuzz/fuzz_$$target -max_total_time=$(FUZZ_SECONDS) -timeout=10 \
+			-artifact_prefix=build-fuzz/findings/$$target/ \
+			build-fuzz/corpus/$$target fuzz/corpus/$$target || exit 1; \
+	done
+
 clean:
-	rm -rf build build-asan build-tsan
+	rm -rf build build-asan build-tsan build-fuzz
