@@ -46,8 +46,9 @@ test-tsan:
 # fuzzer sees into the libraries. The committed seeds are only read: what the
 # fuzzer adds goes to a folder of the build.
 fuzz: deps
-	@ls /usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.fuzzer-*.a >/dev/null 2>&1 || \
-		$$([ "$$(id -u)" -eq 0 ] || echo sudo) apt-get install -y libclang-rt-14-dev
+	@command -v clang++-14 >/dev/null && \
+		ls /usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.fuzzer-*.a >/dev/null 2>&1 || \
+		$$([ "$$(id -u)" -eq 0 ] || echo sudo) apt-get install -y clang-14 libclang-rt-14-dev
 	cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++-14 -DKELNO_FUZZ=ON -DKELNO_BUILD_TESTS=OFF \
 		-DKELNO_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELNO_SANITIZE=address,undefined \
 		-DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link

@@ -61,7 +61,7 @@ def with_header(name, value):
 
 
 MALFORMED = {
-    # The rows of the framing failure table, in its order.
+    # Each framing error the receiver reports, section by section.
     "ends_in_routes": frames(b"nodeB"),
     "ends_after_routes": frames(b"nodeB", D),
     "ends_after_command": frames(D, b"MSG"),
