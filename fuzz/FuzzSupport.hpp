@@ -3,27 +3,38 @@
 #include <cstdlib>
 #include <iostream>
 #include <stdexcept>
+#include <utility>
 
 #include <kelnou/Exception.hpp>
 
 namespace kelno_fuzz {
 
-// Runs `action`; returns false when it rejected its input the way a peer's
-// bad bytes may be rejected: one of our own exceptions, or the standard number
-// conversion errors that pass through unchanged. Anything else leaves here and
+enum class Outcome {
+    accepted,
+    rejected,          // one of our own exceptions
+    conversion_error,  // a standard number conversion error, passed through unchanged
+};
+
+// Runs `action` and tells how it ended. Both ways of rejecting an input are
+// fine outcomes for a peer's bad bytes; any other exception leaves here and
 // ends the run as a finding.
 template <typename Action>
-bool accepted(Action&& action) {
+Outcome outcome_of(Action&& action) {
     try {
         action();
-        return true;
+        return Outcome::accepted;
     } catch (const kelnou::Exception&) {
-        return false;
+        return Outcome::rejected;
     } catch (const std::invalid_argument&) {
-        return false;
+        return Outcome::conversion_error;
     } catch (const std::out_of_range&) {
-        return false;
+        return Outcome::conversion_error;
     }
+}
+
+template <typename Action>
+bool accepted(Action&& action) {
+    return outcome_of(std::forward<Action>(action)) == Outcome::accepted;
 }
 
 // A broken property is a finding: say which, then abort so the fuzzer keeps

@@ -1,6 +1,8 @@
 // Feeds arbitrary frames through an in-process ZeroMQ socket pair into
-// kelnom::Receiver::receive(), then sends a well-formed request behind them
-// that must still be read from its start.
+// kelnom::Receiver::receive(). Behind every ZeroMQ message of the input goes a
+// well-formed request (the sentinel) that must still be read from its start,
+// and must be the very next request read after a rejection, which leaves the
+// socket at the start of the next message.
 //
 // Input layout:
 //   byte 0   socket pair: even = DEALER to ROUTER, read as the node's
@@ -29,8 +31,9 @@
 
 namespace {
 
-using kelno_fuzz::accepted;
 using kelno_fuzz::check;
+using kelno_fuzz::Outcome;
+using kelno_fuzz::outcome_of;
 using kelnom::internal_objects::Ack;
 using kelnom::internal_objects::Request;
 
@@ -55,6 +58,17 @@ std::vector<InputFrame> split_frames(const std::uint8_t* data, std::size_t size)
     }
     if (!frames.empty()) frames.back().more = false;
     return frames;
+}
+
+// The frames grouped into ZeroMQ messages: each ends at a frame without more.
+std::vector<std::vector<InputFrame>> split_messages(std::vector<InputFrame> frames) {
+    std::vector<std::vector<InputFrame>> messages(frames.empty() ? 0 : 1);
+    for (auto& frame : frames) {
+        const bool ends_message = !frame.more;
+        messages.back().push_back(std::move(frame));
+        if (ends_message && &frame != &frames.back()) messages.emplace_back();
+    }
+    return messages;
 }
 
 // One sending DEALER connected to a receiving socket, with the receiver bound
@@ -109,22 +123,31 @@ SocketPair& pair_for(std::uint8_t selector) {
     return (selector & 1) == 0 ? to_router : to_dealer;
 }
 
-// Reads until the sentinel comes. Every read takes at least one frame and
+// Reads until the sentinel `id` comes. Every read takes at least one frame and
 // stays within one ZeroMQ message; a ROUTER adds one identity frame per
-// message, so the sentinel must come within this many reads.
-void read_through_sentinel(SocketPair& pair, std::size_t frames_sent, const std::string& id) {
-    const std::size_t read_limit = 2 * frames_sent + 1;
+// message, so it must come within this many reads.
+void read_through_sentinel(SocketPair& pair, std::size_t frames_before, const std::string& id) {
+    const std::size_t read_limit = frames_before + 2;
+    // Set where the socket must stand at the start of the next message: after
+    // a rejection, and after every request the channeler's way of reading
+    // flushes behind.
+    bool sentinel_is_next = false;
     for (std::size_t reads = 0; reads < read_limit; ++reads) {
         std::string route;
         std::unique_ptr<Request> request;
-        if (!accepted([&] { request = pair.readOne(route); })) continue;
-        check(request != nullptr, "receive() returned no request");
-        const auto* ack = dynamic_cast<const Ack*>(request.get());
-        if (ack != nullptr && ack->messageId() == id) {
-            check(!pair.readsIdentity() || route == dealer_identity,
-                  "the request behind the input was read without its identity frame");
-            return;
+        const Outcome outcome = outcome_of([&] { request = pair.readOne(route); });
+        if (outcome == Outcome::accepted) {
+            check(request != nullptr, "receive() returned no request");
+            const auto* ack = dynamic_cast<const Ack*>(request.get());
+            if (ack != nullptr && ack->messageId() == id) {
+                check(!pair.readsIdentity() || route == dealer_identity,
+                      "the request behind the input was read without its identity frame");
+                return;
+            }
         }
+        check(!sentinel_is_next, "a read did not start at the message that followed");
+        sentinel_is_next = outcome == Outcome::rejected ||
+                           (outcome == Outcome::accepted && pair.readsIdentity());
     }
     check(false, "the request behind the input was not read");
 }
@@ -132,15 +155,25 @@ void read_through_sentinel(SocketPair& pair, std::size_t frames_sent, const std:
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static std::uint64_t inputs = 0;
+    static std::uint64_t sentinels = 0;
     SocketPair& pair = pair_for(size > 0 ? data[0] : 0);
-    const std::vector<InputFrame> frames =
-        size > 0 ? split_frames(data + 1, size - 1) : std::vector<InputFrame>{};
-    // A fresh id per input: a copy of an earlier sentinel inside the input
-    // cannot pass for this one.
-    const std::string sentinel_id = "fuzz-sentinel-" + std::to_string(++inputs);
-    pair.send(frames);
-    pair.sendSentinel(sentinel_id);
-    read_through_sentinel(pair, frames.size(), sentinel_id);
+    const auto messages = split_messages(
+        size > 0 ? split_frames(data + 1, size - 1) : std::vector<InputFrame>{});
+
+    // A fresh id for every sentinel: a copy of an earlier one inside the input
+    // cannot pass for it.
+    const std::uint64_t first_sentinel = sentinels + 1;
+    for (const auto& message : messages) {
+        pair.send(message);
+        pair.sendSentinel("fuzz-sentinel-" + std::to_string(++sentinels));
+    }
+    pair.sendSentinel("fuzz-sentinel-" + std::to_string(++sentinels));
+
+    std::uint64_t sentinel = first_sentinel;
+    for (const auto& message : messages) {
+        read_through_sentinel(pair, 2 * message.size(), "fuzz-sentinel-" + std::to_string(sentinel++));
+    }
+    // One more behind the last sentinel (for an input without frames, the only one).
+    read_through_sentinel(pair, 0, "fuzz-sentinel-" + std::to_string(sentinel));
     return 0;
 }
