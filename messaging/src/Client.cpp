@@ -43,8 +43,11 @@ void write_to_node(const char* unavailable_line, const std::string& context_line
 // ---- Termination ----------------------------------------------------------
 
 void Client::TerminationData::terminate() {
-    std::lock_guard<std::mutex> lock(mutex);
-    termed = true;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        termed = true;
+    }
+    if (wake_up != nullptr) wake_up->wake();
 }
 
 bool Client::terminationRequested() {
@@ -67,9 +70,15 @@ Client::Client(std::string id, int broadcaster_port, int channeler_port,
       dispenser_receiver(&dispenser),
       dispenser_sender(&dispenser),
       selector({{&listener, [this](cplt::Socket* socket) { receive_on_listener(socket); }},
-                {&dispenser, [this](cplt::Socket* socket) { receive_on_dispenser(socket); }}}),
+                {&dispenser, [this](cplt::Socket* socket) { receive_on_dispenser(socket); }}},
+               {{wake_up.fd(),
+                 [this](int) {
+                     wake_up.drain();
+                     woken = true;
+                 }}}),
       app_id(std::move(id)),
-      subscriptions(std::move(subscriptions)) {
+      subscriptions(std::move(subscriptions)),
+      term_data(wake_up) {
     const std::string broadcaster = std::to_string(broadcaster_port);
     kelnou::with_context("While trying to connect subscriber to tcp:://localhost:" + broadcaster,
                          [&] {
@@ -100,8 +109,12 @@ void Client::blockThreadForIO(ErrorHandler handler, Milliseconds timeout) {
     try {
         while (!terminationRequested()) {
             send_all_msgs();
-            // Read until one poll stays quiet for the whole timeout.
-            while (check(timeout)) {
+            // Read until one poll stays quiet for the whole timeout, or until
+            // send() or terminate() wakes us: the queue and the flag are
+            // looked at before the next read. A wake-up sent while the queue
+            // was being written is still pending and only costs a pass.
+            woken = false;
+            while (check(timeout) && !woken) {
             }
         }
     } catch (const cplt::ZmqTermination&) {
@@ -174,6 +187,7 @@ void Client::send(Message message, ResultCallback callback) {
     // Registered first, so the entry exists before the ack can come back.
     result_callbacks.registerCallback(message, std::move(callback));
     message_queue.push(message);
+    wake_up.wake();
 }
 
 void Client::send(char* buffer, unsigned int size, std::string payload_type,

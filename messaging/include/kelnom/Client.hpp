@@ -13,6 +13,7 @@
 
 #include <cplt/InputSelector.hpp>
 #include <cplt/Socket.hpp>
+#include <cplt/WakeUp.hpp>
 #include <kelnom/Ack.hpp>
 #include <kelnom/Message.hpp>
 #include <kelnom/Payload.hpp>
@@ -43,19 +44,24 @@ public:
     class TerminationData {
     public:
         TerminationData() = default;
-        // A copy is a fresh flag with its own mutex; assignment changes nothing.
+        // terminate() also wakes `wake_up`, so a waiting loop sees the flag at once.
+        explicit TerminationData(cplt::WakeUp& wake_up) : wake_up(&wake_up) {}
+        // A copy is a fresh flag with its own mutex and wakes nothing;
+        // assignment changes nothing.
         TerminationData(const TerminationData&) {}
         TerminationData& operator=(const TerminationData&) { return *this; }
 
-        // Sets the flag under the lock; safe from any thread.
+        // Sets the flag under the lock, then wakes the loop; safe from any thread.
         void terminate();
-        // The flag; read or write it while holding termLock().
+        // The flag; read or write it while holding termLock(). Setting it here
+        // wakes nothing: the loop sees it after its current series of reads.
         bool& isTermed() { return termed; }
         std::mutex& termLock() { return mutex; }
 
     private:
         bool termed = false;
         std::mutex mutex;
+        cplt::WakeUp* wake_up = nullptr;
     };
 
     // Outgoing messages, shortest validity first. Equal validities keep no
@@ -111,9 +117,12 @@ public:
     virtual ~Client();
 
     // The I/O loop; returns on terminate(), on a signal, or after the first
-    // error (handed to `handler`). Call it again to go on.
+    // error (handed to `handler`). Call it again to go on. Reads until a poll
+    // stays quiet for `timeout` or until send() or terminate() wakes it, then
+    // writes what is due.
     void blockThreadForIO(ErrorHandler handler, Milliseconds timeout);
-    // One poll of both sockets; true when something was read and handled.
+    // One poll of both sockets; true when something was read and handled, or
+    // when the loop was woken.
     bool check(Milliseconds timeout);
     // Not synchronised: call before blockThreadForIO() or on the I/O thread.
     void onMessage(MessageCallback callback);
@@ -121,8 +130,8 @@ public:
     void terminate() { term_data.terminate(); }
     TerminationData& termData() { return term_data; }
 
-    // Sending (any thread): builds, registers the callback, queues. Nothing is
-    // written before the next pass of the I/O loop.
+    // Sending (any thread): builds, registers the callback, queues, and wakes
+    // the I/O loop, which writes the queue at once.
     void send(Message message, ResultCallback callback);
     // The payload takes the buffer over and releases it with array delete.
     void send(char* buffer, unsigned int size, std::string payload_type,
@@ -165,6 +174,8 @@ private:
     cplt::Socket dispenser;
     Receiver dispenser_receiver;
     Sender dispenser_sender;
+    cplt::WakeUp wake_up;  // sent by send() and terminate(), waited for by `selector`
+    bool woken = false;    // I/O thread only: the current series of reads was woken
     cplt::InputSelector selector;
     std::string app_id;
     std::vector<std::string> subscriptions;
