@@ -21,7 +21,10 @@ build: deps
 	cmake -S . -B build -DKELNO_WERROR=ON
 	cmake --build build -j $(JOBS)
 
-run: build
+# Only the daemon is built, so a newcomer sees it start without waiting for the tests.
+run: deps
+	cmake -S . -B build -DKELNO_WERROR=ON
+	cmake --build build -j $(JOBS) --target kelnod
 	./build/daemon/kelnod config/kelnod.conf
 
 test: deps test-plain test-asan test-tsan
