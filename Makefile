@@ -1,6 +1,9 @@
 # Entry points; each installs missing packages first.
 #   make run   builds and starts kelnod on config/kelnod.conf (Ctrl-C stops it)
 #   make test  builds and runs every test, then again under the sanitizers
+#   make bench builds a Release tree (build-bench) and runs kelno_bench, which
+#              compares Kelno with the libzmq limit and Mosquitto in a few
+#              minutes; the table goes to build-bench/bench-results.md
 #   make fuzz  builds the fuzz targets with clang and libFuzzer and runs each
 #              for FUZZ_SECONDS on its corpus (new inputs go to build-fuzz/corpus)
 
@@ -12,7 +15,7 @@ SANITIZER_ENV = ASAN_OPTIONS=abort_on_error=1:detect_leaks=1:detect_stack_use_af
                 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
                 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$(CURDIR)/scripts/tsan.supp"
 
-.PHONY: deps build run test test-plain test-asan test-tsan fuzz clean
+.PHONY: deps build run test test-plain test-asan test-tsan bench fuzz clean
 
 deps:
 	@./scripts/install-deps.sh
@@ -44,6 +47,14 @@ test-tsan:
 	cmake -S . -B build-tsan -DKELNO_WERROR=ON -DCMAKE_BUILD_TYPE=Debug -DKELNO_SANITIZE=thread
 	cmake --build build-tsan -j $(JOBS)
 	cd build-tsan && $(SANITIZER_ENV) $(CTEST) -L threads
+
+# Optimised and without the tests; the baselines' packages are installed
+# only when missing.
+bench: deps
+	@./scripts/install-bench-deps.sh
+	cmake -S . -B build-bench -DKELNO_WERROR=ON -DCMAKE_BUILD_TYPE=Release -DKELNO_BUILD_TESTS=OFF
+	cmake --build build-bench -j $(JOBS) --target kelno_bench framing_bench
+	./build-bench/bench/kelno_bench > build-bench/bench-results.md && cat build-bench/bench-results.md
 
 # The whole project is instrumented for coverage and the sanitizers, so the
 # fuzzer sees into the libraries. The committed seeds are only read: what the

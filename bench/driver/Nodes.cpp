@@ -1,0 +1,92 @@
+#include "Nodes.hpp"
+
+#include <stdexcept>
+
+namespace kelno_bench {
+
+namespace {
+
+constexpr std::chrono::seconds start_timeout(10);
+
+struct Ports {
+    int input;
+    int output;
+};
+
+Ports two_free_ports() {
+    Ports ports{free_port(), free_port()};
+    while (ports.output == ports.input) ports.output = free_port();
+    return ports;
+}
+
+Node started(std::unique_ptr<Child> process, Ports ports, const std::string& what) {
+    if (!wait_for_listener(ports.input, start_timeout) ||
+        !wait_for_listener(ports.output, start_timeout)) {
+        throw std::runtime_error(what + " did not start listening");
+    }
+    return Node{std::move(process), ports.input, ports.output};
+}
+
+std::string loopback_endpoint(int port) { return "tcp://127.0.0.1:" + std::to_string(port); }
+
+}  // namespace
+
+Node start_kelnod(const Programs& programs, const ScratchDir& scratch, const std::string& name,
+                  std::optional<int> upstream) {
+    const Ports ports = two_free_ports();
+    std::string config = "kelno.node_name=" + name + "\n" +
+                         "kelno.channeler.port=" + std::to_string(ports.input) + "\n" +
+                         "kelno.broadcaster.port=" + std::to_string(ports.output) + "\n" +
+                         "kelno.inbox_interval=2\n";
+    if (upstream) config += "kelno.forwarder.remote=" + loopback_endpoint(*upstream) + "\n";
+    const std::string config_path = scratch.write(name + ".conf", config);
+    // Status lines go nowhere, as under a service manager; errors are kept.
+    auto process = std::make_unique<Child>(std::vector<std::string>{programs.kelnod, config_path},
+                                           "/dev/null");
+    return started(std::move(process), ports, "kelnod " + name);
+}
+
+Node start_limit_relay(const Programs& programs, std::optional<int> upstream) {
+    const Ports ports = two_free_ports();
+    std::vector<std::string> argv{programs.limit_relay, std::to_string(ports.input),
+                                  std::to_string(ports.output)};
+    if (upstream) argv.push_back(loopback_endpoint(*upstream));
+    return started(std::make_unique<Child>(argv, "/dev/null"), ports, "limit relay");
+}
+
+Node start_mosquitto(const Programs& programs, const ScratchDir& scratch, const std::string& name,
+                     std::optional<int> upstream) {
+    const int port = free_port();
+    // No persistence, no logging beyond errors; the in-flight and queue
+    // limits are raised so that the benchmark's window always fits.
+    std::string config = "listener " + std::to_string(port) + " 127.0.0.1\n" +
+                         "allow_anonymous true\n"
+                         "persistence false\n"
+                         "log_dest stderr\n"
+                         "log_type error\n"
+                         "max_inflight_messages 0\n"
+                         "max_queued_messages 1000000\n";
+    if (upstream) {
+        // A bridge to the broker above, passing our topic up at QoS 1.
+        config += "connection " + name + "-up\n" + "address 127.0.0.1:" +
+                  std::to_string(*upstream) + "\n" +
+                  "topic kelno-bench out 1\n"
+                  "cleansession true\n"
+                  "bridge_protocol_version mqttv311\n";
+    }
+    const std::string config_path = scratch.write(name + "-mosquitto.conf", config);
+    auto process = std::make_unique<Child>(
+        std::vector<std::string>{programs.mosquitto, "-c", config_path}, "/dev/null");
+    return started(std::move(process), Ports{port, port}, "mosquitto " + name);
+}
+
+Node start_floor(const Programs& programs) {
+    const Ports ports = two_free_ports();
+    auto process = std::make_unique<Child>(
+        std::vector<std::string>{programs.floor, std::to_string(ports.input),
+                                 std::to_string(ports.output)},
+        "/dev/null");
+    return started(std::move(process), ports, "floor");
+}
+
+}  // namespace kelno_bench

@@ -1,0 +1,304 @@
+#include "Scenarios.hpp"
+
+#include <cstdio>
+#include <functional>
+#include <iostream>
+#include <optional>
+#include <thread>
+
+#include "Harness.hpp"
+#include "KelnoTransport.hpp"
+#include "LimitTransport.hpp"
+#include "MosquittoTransport.hpp"
+
+namespace kelno_bench {
+
+namespace {
+
+enum class System { Kelno, Limit, Mosquitto };
+constexpr System all_systems[] = {System::Kelno, System::Limit, System::Mosquitto};
+
+const char* system_name(System system) {
+    switch (system) {
+        case System::Kelno: return "Kelno";
+        case System::Limit: return "limit";
+        case System::Mosquitto: return "Mosquitto";
+    }
+    return "";
+}
+
+// One figure per system, missing where the system could not be measured.
+struct Figures {
+    std::optional<double> kelno, limit, mosquitto;
+    std::optional<double>& operator[](System system) {
+        return system == System::Kelno ? kelno : system == System::Limit ? limit : mosquitto;
+    }
+};
+
+Row make_row(std::string scenario, std::string measure, Unit unit, const Figures& figures,
+             std::string note = "") {
+    return Row{std::move(scenario), std::move(measure), unit, figures.kelno, figures.limit,
+               figures.mosquitto, std::move(note)};
+}
+
+std::string size_label(std::size_t size) {
+    return size >= 1024 ? std::to_string(size / 1024) + " KiB" : std::to_string(size) + " B";
+}
+
+void progress_line(const std::string& text) { std::cerr << "  " << text << std::endl; }
+
+// A note naming the systems that lost messages, if any did.
+std::string loss_note(const std::vector<std::pair<System, ThroughputResult>>& results) {
+    std::string note;
+    for (const auto& [system, result] : results) {
+        if (result.lossPercent() < 0.01) continue;
+        char text[96];
+        std::snprintf(text, sizeof text, "%s%s lost %.1f %%", note.empty() ? "" : "; ",
+                      system_name(system), result.lossPercent());
+        note += text;
+    }
+    return note;
+}
+
+// A transport for `system` whose sender talks to `bottom` and whose
+// subscriber listens on `top` (the same node outside a chain).
+std::unique_ptr<Transport> connect(System system, Progress& progress, const Node& bottom,
+                                   const Node& top, const Settings& settings,
+                                   KelnoTransport::Options kelno_options = {}) {
+    switch (system) {
+        case System::Kelno:
+            return std::make_unique<KelnoTransport>(progress, bottom.input_port, top.input_port,
+                                                    top.output_port, std::move(kelno_options));
+        case System::Limit:
+            return std::make_unique<LimitTransport>(progress, bottom.input_port, top.output_port);
+        case System::Mosquitto:
+            return std::make_unique<MosquittoTransport>(progress, bottom.input_port,
+                                                        top.output_port,
+                                                        static_cast<unsigned>(settings.window));
+    }
+    return nullptr;
+}
+
+// A chain of `length` nodes of `system`, the top one first.
+std::vector<Node> start_nodes(System system, const Programs& programs, const ScratchDir& scratch,
+                              int length) {
+    std::vector<Node> nodes;
+    for (int level = 0; level < length; ++level) {
+        std::optional<int> upstream;
+        if (!nodes.empty()) upstream = nodes.back().input_port;
+        const std::string name = "bench-node" + std::to_string(level);
+        switch (system) {
+            case System::Kelno: nodes.push_back(start_kelnod(programs, scratch, name, upstream)); break;
+            case System::Limit: nodes.push_back(start_limit_relay(programs, upstream)); break;
+            case System::Mosquitto:
+                nodes.push_back(start_mosquitto(programs, scratch, name, upstream));
+                break;
+        }
+    }
+    return nodes;
+}
+
+// Runs `measure` for each system; a system that fails is reported and left
+// without figures, so one broken baseline does not cost the whole table.
+void for_each_system(const std::function<void(System)>& measure) {
+    for (System system : all_systems) {
+        try {
+            measure(system);
+        } catch (const std::exception& error) {
+            std::cerr << "  " << system_name(system) << " failed: " << error.what() << std::endl;
+        }
+    }
+}
+
+std::vector<Row> throughput_rows(const std::string& scenario, const Settings& settings,
+                                 const std::vector<std::vector<std::pair<System, ThroughputResult>>>& by_size) {
+    std::vector<Row> rows;
+    for (std::size_t i = 0; i < settings.payload_sizes.size(); ++i) {
+        Figures figures;
+        for (const auto& [system, result] : by_size[i]) figures[system] = result.delivered_per_second;
+        rows.push_back(make_row(scenario, "delivered, " + size_label(settings.payload_sizes[i]),
+                                Unit::PerSecond, figures, loss_note(by_size[i])));
+    }
+    return rows;
+}
+
+}  // namespace
+
+std::vector<Row> live_path_and_latency(const Programs& programs, const Settings& settings) {
+    std::vector<std::vector<std::pair<System, ThroughputResult>>> by_size(settings.payload_sizes.size());
+    Figures delivery[3], ack[3];  // p50, p99, max
+    std::string latency_note;
+    for_each_system([&](System system) {
+        ScratchDir scratch;
+        std::vector<Node> nodes = start_nodes(system, programs, scratch, 1);
+        Progress progress;
+        auto transport = connect(system, progress, nodes[0], nodes[0], settings);
+        for (std::size_t i = 0; i < settings.payload_sizes.size(); ++i) {
+            const ThroughputResult result =
+                measure_throughput(*transport, progress, settings.payload_sizes[i], settings.window,
+                                   settings.warmup, settings.duration);
+            progress_line(std::string("S1 ") + system_name(system) + " " +
+                          size_label(settings.payload_sizes[i]) + ": " +
+                          std::to_string(static_cast<long long>(result.delivered_per_second)) + " msg/s");
+            by_size[i].emplace_back(system, result);
+        }
+        const LatencyResult latency = measure_latency(*transport, progress, settings.latency_payload,
+                                                      settings.latency_messages);
+        const Percentiles to_delivery = percentiles(latency.to_delivery_us);
+        const Percentiles to_ack = percentiles(latency.to_ack_us);
+        delivery[0][system] = to_delivery.p50;
+        delivery[1][system] = to_delivery.p99;
+        delivery[2][system] = to_delivery.max;
+        ack[0][system] = to_ack.p50;
+        ack[1][system] = to_ack.p99;
+        ack[2][system] = to_ack.max;
+        if (latency.lost > 0) {
+            latency_note += std::string(latency_note.empty() ? "" : "; ") + system_name(system) +
+                            " lost " + std::to_string(latency.lost);
+        }
+        progress_line(std::string("S2 ") + system_name(system) + ": p50 " +
+                      std::to_string(to_delivery.p50) + " µs");
+    });
+
+    std::vector<Row> rows = throughput_rows("S1 live path", settings, by_size);
+    const std::string count = std::to_string(settings.latency_messages) + " × " +
+                              size_label(settings.latency_payload);
+    const char* stats[] = {"p50", "p99", "max"};
+    for (int i = 0; i < 3; ++i) {
+        rows.push_back(make_row("S2 latency", std::string("send → delivery, ") + stats[i],
+                                Unit::Microseconds, delivery[i], i == 0 ? count + latency_note : ""));
+    }
+    for (int i = 0; i < 3; ++i) {
+        rows.push_back(make_row("S2 latency", std::string("send → ack, ") + stats[i],
+                                Unit::Microseconds, ack[i], ""));
+    }
+    return rows;
+}
+
+std::vector<Row> store_scaling(const Programs& programs, const Settings& settings) {
+    std::vector<Row> rows;
+    ScratchDir scratch;
+    Node node = start_kelnod(programs, scratch, "bench-store");
+    // Stored messages: routed to a node that never polls.
+    const std::vector<std::string> parked{"bench-parked"};
+
+    Progress progress;
+    KelnoTransport::Options measured;
+    measured.push_routes = parked;
+    measured.acknowledge_deliveries = true;
+    KelnoTransport transport(progress, node.input_port, node.input_port, node.output_port, measured);
+
+    Progress fill_progress;
+    KelnoTransport::Options filling;
+    filling.app_id = "bench-filler";  // nobody subscribes to it
+    filling.push_routes = parked;
+    filling.subscribe = false;
+    KelnoTransport filler(fill_progress, node.input_port, node.input_port, node.output_port, filling);
+
+    std::uint64_t stored = 0;
+    std::optional<double> first_rate;
+    long resident_before_filling = 0;
+    for (std::uint64_t level : settings.store_levels) {
+        if (level > stored) {
+            if (resident_before_filling == 0) resident_before_filling = node.process->residentKiB();
+            send_acknowledged(filler, fill_progress, 64, level - stored, settings.window);
+            stored = level;
+        }
+        const ThroughputResult result = measure_throughput(transport, progress, 64, settings.window,
+                                                           settings.warmup, settings.duration);
+        if (!first_rate) first_rate = result.delivered_per_second;
+        char note[64];
+        std::snprintf(note, sizeof note, "%.0f %% of the rate with an empty store",
+                      100.0 * result.delivered_per_second / *first_rate);
+        rows.push_back(make_row("S3 store",
+                                "acks, " + std::to_string(level) + " stored (64 B)",
+                                Unit::PerSecond, Figures{result.delivered_per_second, {}, {}},
+                                note + std::string(result.lossPercent() >= 0.01 ? "; some lost" : "")));
+        progress_line("S3 " + std::to_string(level) + " stored: " +
+                      std::to_string(static_cast<long long>(result.delivered_per_second)) + " acks/s");
+    }
+    if (stored > 0 && resident_before_filling > 0) {
+        const long resident_after = node.process->residentKiB();
+        const double per_message =
+            1024.0 * static_cast<double>(resident_after - resident_before_filling) /
+            static_cast<double>(stored);
+        rows.push_back(make_row("S3 store",
+                                "resident memory per stored 64 B message",
+                                Unit::BytesPerMessage, Figures{per_message, {}, {}},
+                                "VmRSS " + std::to_string(resident_before_filling) + " → " +
+                                    std::to_string(resident_after) + " KiB for " +
+                                    std::to_string(stored) + " messages"));
+    }
+    return rows;
+}
+
+std::vector<Row> chain(const Programs& programs, const Settings& settings) {
+    std::vector<std::vector<std::pair<System, ThroughputResult>>> by_size(settings.payload_sizes.size());
+    for_each_system([&](System system) {
+        ScratchDir scratch;
+        std::vector<Node> nodes = start_nodes(system, programs, scratch, 3);
+        Progress progress;
+        auto transport = connect(system, progress, nodes.back(), nodes.front(), settings);
+        for (std::size_t i = 0; i < settings.payload_sizes.size(); ++i) {
+            const ThroughputResult result =
+                measure_throughput(*transport, progress, settings.payload_sizes[i], settings.window,
+                                   settings.warmup, settings.duration);
+            progress_line(std::string("S4 ") + system_name(system) + " " +
+                          size_label(settings.payload_sizes[i]) + ": " +
+                          std::to_string(static_cast<long long>(result.delivered_per_second)) + " msg/s");
+            by_size[i].emplace_back(system, result);
+        }
+    });
+    return throughput_rows("S4 chain of 3", settings, by_size);
+}
+
+std::vector<Row> footprint(const Programs& programs, const Settings& settings,
+                           const Shipped& shipped) {
+    ScratchDir scratch;
+    Node kelnod = start_kelnod(programs, scratch, "bench-idle");
+    Node floor = start_floor(programs);
+    Node mosquitto = start_mosquitto(programs, scratch, "bench-idle");
+    std::this_thread::sleep_for(std::chrono::seconds(1));  // let start-up work finish
+
+    Child* idle[] = {kelnod.process.get(), floor.process.get(), mosquitto.process.get()};
+    std::chrono::milliseconds cpu_before[3];
+    for (int i = 0; i < 3; ++i) cpu_before[i] = idle[i]->cpuTime();
+    std::this_thread::sleep_for(settings.idle_time);
+    Figures resident, cpu;
+    for (int i = 0; i < 3; ++i) {
+        resident[all_systems[i]] = static_cast<double>(idle[i]->residentKiB());
+        cpu[all_systems[i]] = static_cast<double>((idle[i]->cpuTime() - cpu_before[i]).count());
+    }
+
+    std::vector<Row> rows;
+    rows.push_back(make_row("S5 footprint", "idle resident memory (VmRSS)", Unit::KiB, resident,
+                            "limit column: the floor program"));
+    rows.push_back(make_row("S5 footprint",
+                            "CPU time over " + std::to_string(settings.idle_time.count()) + " s idle",
+                            Unit::Milliseconds, cpu, "limit column: the floor program"));
+    double total = 0;
+    for (const std::string& path : shipped.binaries) total += static_cast<double>(file_size(path));
+    for (const std::string& path : shipped.libraries) total += static_cast<double>(file_size(path));
+    const double kelnod_and_libraries = [&] {
+        double sum = static_cast<double>(file_size(shipped.binaries.front()));
+        for (const std::string& path : shipped.libraries) sum += static_cast<double>(file_size(path));
+        return sum;
+    }();
+    rows.push_back(make_row("S5 footprint", "kelnod and its three libraries", Unit::Bytes,
+                            Figures{kelnod_and_libraries,
+                                    static_cast<double>(file_size(programs.limit_relay)),
+                                    static_cast<double>(file_size(programs.mosquitto))},
+                            "limit: the relay binary; Mosquitto: the broker binary"));
+    for (const auto* list : {&shipped.binaries, &shipped.libraries}) {
+        for (const std::string& path : *list) {
+            const std::string name = path.substr(path.rfind('/') + 1);
+            rows.push_back(make_row("S5 footprint", name, Unit::Bytes,
+                                    Figures{static_cast<double>(file_size(path)), {}, {}}));
+        }
+    }
+    rows.push_back(make_row("S5 footprint", "all shipped binaries and libraries", Unit::Bytes,
+                            Figures{total, {}, {}}));
+    return rows;
+}
+
+}  // namespace kelno_bench

@@ -1,0 +1,118 @@
+// kelno_bench: Kelno side by side with the limit of its wire protocol on
+// libzmq and with Mosquitto, on loopback. Prints a markdown table on standard
+// output (progress on standard error).
+//   kelno_bench [--quick] [--only S1,S2,S3,S4,S5]
+#include <sys/utsname.h>
+#include <zmq.h>
+
+#include <ctime>
+#include <fstream>
+#include <iostream>
+#include <set>
+#include <string>
+#include <thread>
+
+#include "Processes.hpp"
+#include "Scenarios.hpp"
+
+namespace {
+
+using namespace kelno_bench;
+
+Programs programs_of_this_build() {
+    return Programs{KELNO_BENCH_KELNOD, KELNO_BENCH_LIMIT_RELAY, KELNO_BENCH_FLOOR,
+                    KELNO_BENCH_MOSQUITTO};
+}
+
+Shipped shipped_files() {
+    return Shipped{{KELNO_BENCH_KELNOD, KELNO_BENCH_PROMPT, KELNO_BENCH_MIRROR, KELNO_BENCH_TESTER},
+                   {KELNO_BENCH_LIB_UTIL, KELNO_BENCH_LIB_SOCKETS, KELNO_BENCH_LIB_MESSAGING}};
+}
+
+std::string first_line_of(const std::string& path, const std::string& prefix) {
+    std::ifstream file(path);
+    std::string line;
+    while (std::getline(file, line)) {
+        if (line.rfind(prefix, 0) == 0) return line.substr(line.find(':') + 2);
+    }
+    return "unknown";
+}
+
+void print_machine(std::ostream& out) {
+    utsname system{};
+    uname(&system);
+    int major = 0, minor = 0, patch = 0;
+    zmq_version(&major, &minor, &patch);
+    const std::time_t now = std::time(nullptr);
+    char date[32];
+    std::strftime(date, sizeof date, "%Y-%m-%d %H:%M UTC", std::gmtime(&now));
+    out << "Run " << date << " on " << std::thread::hardware_concurrency() << " cores, "
+        << first_line_of("/proc/cpuinfo", "model name") << ", Linux " << system.release
+        << ", libzmq " << major << "." << minor << "." << patch << ", "
+        << KELNO_BENCH_MOSQUITTO_VERSION << ".\n\n";
+}
+
+std::set<std::string> parse_only(const std::string& list) {
+    std::set<std::string> names;
+    std::size_t start = 0;
+    while (start <= list.size()) {
+        const std::size_t end = std::min(list.find(',', start), list.size());
+        names.insert(list.substr(start, end - start));
+        start = end + 1;
+    }
+    return names;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Settings settings;
+    std::set<std::string> only{"S1", "S2", "S3", "S4", "S5"};
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--quick") {
+            // A smoke run of a few seconds: the figures mean little.
+            settings.warmup = std::chrono::milliseconds(200);
+            settings.duration = std::chrono::milliseconds(500);
+            settings.latency_messages = 200;
+            settings.store_levels = {0, 2000};
+            settings.idle_time = std::chrono::seconds(1);
+        } else if (arg == "--only" && i + 1 < argc) {
+            only = parse_only(argv[++i]);
+        } else {
+            std::cerr << "usage: " << argv[0] << " [--quick] [--only S1,S2,S3,S4,S5]\n";
+            return 2;
+        }
+    }
+
+    stop_children_on_interrupt();
+    const Programs programs = programs_of_this_build();
+    std::vector<Row> rows;
+    try {
+        const auto add = [&rows](std::vector<Row> more) {
+            rows.insert(rows.end(), more.begin(), more.end());
+        };
+        if (only.count("S1") || only.count("S2")) {
+            std::cerr << "S1/S2: live path and latency" << std::endl;
+            add(live_path_and_latency(programs, settings));
+        }
+        if (only.count("S3")) {
+            std::cerr << "S3: store scaling" << std::endl;
+            add(store_scaling(programs, settings));
+        }
+        if (only.count("S4")) {
+            std::cerr << "S4: chain of three nodes" << std::endl;
+            add(chain(programs, settings));
+        }
+        if (only.count("S5")) {
+            std::cerr << "S5: footprint (" << settings.idle_time.count() << " s idle)" << std::endl;
+            add(footprint(programs, settings, shipped_files()));
+        }
+    } catch (const std::exception& error) {
+        std::cerr << "kelno_bench: " << error.what() << std::endl;
+        return 1;
+    }
+    print_machine(std::cout);
+    print_markdown(std::cout, rows);
+    return 0;
+}
