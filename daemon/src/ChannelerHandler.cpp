@@ -48,7 +48,8 @@ void ChannelerHandler::handleAck(const Ack& ack) { store.removeAcknowledged(ack.
 
 void ChannelerHandler::handleGetRegistry(const std::string& route) {
     say("Get reg on channeler");
-    sockets.channeler_sender.send(registry.reply(), &route);
+    sockets.sendToPeer(registry.reply(), route,
+                       [] { return std::string("registry reply dropped"); });
 }
 
 }  // namespace kelnod

@@ -37,6 +37,7 @@ private:
 
     void acknowledgeReceipt(const kelnom::Message& message, const std::string& route);
     void forwardUp(kelnom::Message& message);
+    static std::string notPassedUp(const kelnom::Message& message);
 
     const Settings& settings;
     NodeSockets& sockets;

@@ -23,17 +23,28 @@ void ChannelerHandler::handleMessage(std::unique_ptr<kelnom::Message> received,
 void ChannelerHandler::acknowledgeReceipt(const kelnom::Message& message,
                                           const std::string& route) {
     // A sender that has gone away must not cost the message we already hold.
-    send_or_report([&] { sockets.channeler_sender.send(message.generate_ack(), &route); },
-                   [&](const kelnou::Exception& error) {
-                       report("Failed to acknowledge message " + message.msgId() +
-                              ", error read: " + error.generateMessage());
-                   });
+    send_or_report(
+        [&] {
+            sockets.sendToPeer(message.generate_ack(), route, [&] {
+                return "acknowledgement of message " + message.msgId() + " dropped";
+            });
+        },
+        [&](const kelnou::Exception& error) {
+            report("Failed to acknowledge message " + message.msgId() +
+                   ", error read: " + error.generateMessage());
+        });
+}
+
+std::string ChannelerHandler::notPassedUp(const kelnom::Message& message) {
+    // The store keeps what has a route: it still reaches its node by inbox poll.
+    const bool kept = !message.pushRoutes().empty();
+    return "message " + message.msgId() + " not passed up" + (kept ? ", it stays stored here" : "");
 }
 
 void ChannelerHandler::forwardUp(kelnom::Message& message) {
     for (std::size_t i = 0; i < sockets.forwarder_senders.size(); ++i) {
         message.appendOriginNode(settings.node_name);
-        send_or_report([&] { sockets.forwarder_senders[i].send(message, nullptr); },
+        send_or_report([&] { sockets.sendUp(i, message, [&] { return notPassedUp(message); }); },
                        [&](const kelnou::Exception& error) {
                            report("We could not send a message UP on forwarder: " +
                                   settings.forwarder_remotes[i]);

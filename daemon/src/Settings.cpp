@@ -33,6 +33,21 @@ void drop_line_break(std::string& text) {
     }
 }
 
+// A queue limit of 0 would mean "no limit" to ZeroMQ: one stuck peer could
+// then take all of the device's memory.
+bool read_send_queue(const kelnou::Properties& properties, const char* key, int& limit) {
+    limit = properties.getInt(key, limit);
+    if (limit >= 1) return true;
+    report(std::string(key) + " must be at least 1 (messages queued per peer)");
+    return false;
+}
+
+bool read_send_queues(const kelnou::Properties& properties, SendQueueLimits& limits) {
+    return read_send_queue(properties, "kelno.channeler.send_queue", limits.channeler) &&
+           read_send_queue(properties, "kelno.forwarder.send_queue", limits.forwarder) &&
+           read_send_queue(properties, "kelno.broadcaster.send_queue", limits.broadcaster);
+}
+
 }  // namespace
 
 void print_usage() {
@@ -79,6 +94,7 @@ std::optional<Settings> read_settings(const std::string& path) {
     settings.node_name = resolve_script(node_name);
 
     settings.inbox_interval = properties.getInt("kelno.inbox_interval", 2);
+    if (!read_send_queues(properties, settings.send_queues)) return std::nullopt;
     return settings;
 }
 

@@ -8,6 +8,14 @@ namespace kelnod {
 
 inline constexpr const char* default_config_path = "/etc/kelnod.conf";
 
+// Messages ZeroMQ may hold for one peer that has not taken them yet. Beyond
+// that, sends to the peer are dropped and reported instead of waiting for it.
+struct SendQueueLimits {
+    int channeler = 1000;    // per local client or downstream node
+    int forwarder = 1000;    // for the upstream node
+    int broadcaster = 1000;  // per subscriber
+};
+
 // The daemon's settings, final values (scripts already run).
 struct Settings {
     std::string node_name;
@@ -15,6 +23,7 @@ struct Settings {
     int broadcaster_port = 5556;
     std::vector<std::string> forwarder_remotes;  // zero or one upstream endpoint
     int inbox_interval = 2;                      // seconds between upstream inbox polls
+    SendQueueLimits send_queues;
 };
 
 void print_usage();
@@ -25,7 +34,8 @@ void print_usage();
 std::string run_script(std::string command);
 
 // Reads the properties file. Nothing (after printing why) when the file cannot
-// be loaded or names no node; a failing ".sh" setting throws.
+// be loaded, names no node or sets a send queue below one message; a failing
+// ".sh" setting throws.
 std::optional<Settings> read_settings(const std::string& path);
 
 // The start-up lines on standard output.

@@ -10,13 +10,11 @@ using kelnom::internal_objects::Inbox;
 using kelnom::internal_objects::InboxType;
 
 UpstreamInboxPoll::UpstreamInboxPoll(std::string node_name, std::chrono::seconds interval,
-                                     std::vector<kelnom::Sender>& forwarder_senders,
-                                     const std::vector<std::string>& forwarder_remotes)
+                                     NodeSockets& sockets)
     : node_name(std::move(node_name)),
       interval(interval),
       last_poll(Clock::now() - this->interval),
-      forwarder_senders(forwarder_senders),
-      forwarder_remotes(forwarder_remotes) {}
+      sockets(sockets) {}
 
 void UpstreamInboxPoll::sendWhenDue() {
     auto now = Clock::now();
@@ -27,14 +25,15 @@ void UpstreamInboxPoll::sendWhenDue() {
 
 void UpstreamInboxPoll::sendPoll() {
     Inbox poll(node_name, InboxType::Node);
-    for (std::size_t i = 0; i < forwarder_senders.size(); ++i) {
+    for (std::size_t i = 0; i < sockets.forwarders.size(); ++i) {
         // An unreachable upstream is retried at the next interval.
-        send_or_report([&] { forwarder_senders[i].send(poll, nullptr); },
-                       [&](const kelnou::Exception& error) {
-                           report("We could not send an inbox request UP on forwarder: " +
-                                  forwarder_remotes[i]);
-                           report("Error read: " + error.generateMessage());
-                       });
+        send_or_report(
+            [&] { sockets.sendUp(i, poll, [] { return std::string("inbox poll skipped"); }); },
+            [&](const kelnou::Exception& error) {
+                report("We could not send an inbox request UP on forwarder: " +
+                       sockets.forwarderRemote(i));
+                report("Error read: " + error.generateMessage());
+            });
     }
 }
 

@@ -2,9 +2,8 @@
 
 #include <chrono>
 #include <string>
-#include <vector>
 
-#include <kelnom/Sender.hpp>
+#include "NodeSockets.hpp"
 
 namespace kelnod {
 
@@ -15,9 +14,7 @@ class UpstreamInboxPoll {
 public:
     using Clock = std::chrono::steady_clock;
 
-    UpstreamInboxPoll(std::string node_name, std::chrono::seconds interval,
-                      std::vector<kelnom::Sender>& forwarder_senders,
-                      const std::vector<std::string>& forwarder_remotes);
+    UpstreamInboxPoll(std::string node_name, std::chrono::seconds interval, NodeSockets& sockets);
 
     // Sends the poll through every forwarder when the interval has passed
     // (the first call always sends).
@@ -29,8 +26,7 @@ private:
     std::string node_name;
     Clock::duration interval;
     Clock::time_point last_poll;
-    std::vector<kelnom::Sender>& forwarder_senders;
-    const std::vector<std::string>& forwarder_remotes;
+    NodeSockets& sockets;
 };
 
 }  // namespace kelnod

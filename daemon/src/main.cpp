@@ -43,8 +43,7 @@ void serve(const kelnod::Settings& settings) {
     cplt::InputSelector selector(std::move(entries));
 
     kelnod::UpstreamInboxPoll upstream_poll(settings.node_name,
-                                            std::chrono::seconds(settings.inbox_interval),
-                                            sockets.forwarder_senders, settings.forwarder_remotes);
+                                            std::chrono::seconds(settings.inbox_interval), sockets);
     kelnod::run_until_terminated(selector, upstream_poll);
     // Said before the sockets and the store go, so it is there even if closing hangs.
     kelnod::say("Done");
