@@ -11,7 +11,10 @@ inline constexpr const char* default_config_path = "/etc/kelnod.conf";
 // Messages ZeroMQ may hold for one peer that has not taken them yet. Beyond
 // that, sends to the peer are dropped and reported instead of waiting for it.
 struct SendQueueLimits {
-    int channeler = 1000;    // per local client or downstream node
+    // Per local client or downstream node: mostly acknowledgements, so it must
+    // hold the acknowledgements of a sender's whole window of unanswered
+    // messages, even while ZeroMQ's count of what left lags behind by half.
+    int channeler = 10000;
     int forwarder = 1000;    // for the upstream node
     int broadcaster = 1000;  // per subscriber
 };
