@@ -12,6 +12,7 @@ FUZZ_SECONDS ?= 60
 FUZZ_TARGETS = receiver header_decoders properties
 CTEST = ctest --output-on-failure -j $(JOBS) --no-tests=error
 SANITIZER_ENV = ASAN_OPTIONS=abort_on_error=1:detect_leaks=1:detect_stack_use_after_return=1 \
+                LSAN_OPTIONS=suppressions=$(CURDIR)/scripts/lsan.supp \
                 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
                 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$(CURDIR)/scripts/tsan.supp"
 

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include <cplt/Context.hpp>
 #include <cplt/Exception.hpp>
 #include <cplt/InputSelector.hpp>
 #include <kelnou/Exception.hpp>
@@ -49,6 +50,17 @@ void serve(const kelnod::Settings& settings) {
     kelnod::say("Done");
 }
 
+// A start-up step that a stop signal interrupted (the read of a settings
+// script's output) fails; the signal, not the failure, is what happened.
+int stopped_or_failed(const std::string& error_text) {
+    if (cplt::Context::stopSignalReceived()) {
+        kelnod::say("Done");
+        return 0;
+    }
+    kelnod::report(error_text);
+    return 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -59,6 +71,9 @@ int main(int argc, char** argv) {
     const std::string config_path = argc == 2 ? argv[1] : kelnod::default_config_path;
 
     try {
+        // First of all, so that a signal during start-up (while a settings
+        // script runs, say) is an order to stop like any other.
+        cplt::Context::installSignalHandling();
         std::optional<kelnod::Settings> settings = kelnod::read_settings(config_path);
         if (!settings) return 1;
         kelnod::print_startup(*settings);
@@ -67,11 +82,9 @@ int main(int argc, char** argv) {
         // A signal during start-up is the same order to stop.
         kelnod::say("Done");
     } catch (const kelnou::Exception& error) {
-        kelnod::report(error.generateMessage());
-        return 1;
+        return stopped_or_failed(error.generateMessage());
     } catch (const std::exception& error) {
-        kelnod::report(error.what());
-        return 1;
+        return stopped_or_failed(error.what());
     }
     return 0;
 }

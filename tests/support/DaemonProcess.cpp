@@ -92,9 +92,13 @@ DaemonProcess::DaemonProcess(DaemonOptions daemon_options)
       channeler_port(free_port()),
       broadcaster_port(free_port()) {
     while (broadcaster_port == channeler_port) broadcaster_port = free_port();
-    std::string config =
+    config_path =
         dir.write("kelnod.conf", generate_config(options, channeler_port, broadcaster_port));
-    child = std::make_unique<ChildProcess>(std::vector<std::string>{kelnod_path(), config});
+    start();
+}
+
+void DaemonProcess::start() {
+    child = std::make_unique<ChildProcess>(std::vector<std::string>{kelnod_path(), config_path});
     if (!answers_registry_query(channelerEndpoint(), *child)) {
         throw std::runtime_error("kelnod did not answer on " + channelerEndpoint() +
                                  "\nout: " + child->out() + "\nerr: " + child->err());
@@ -106,6 +110,22 @@ DaemonProcess::~DaemonProcess() {
         child->signal(SIGKILL);
         child->waitExit(std::chrono::seconds(5));
     }
+}
+
+void DaemonProcess::kill() {
+    child->signal(SIGKILL);
+    if (!child->waitExit(std::chrono::seconds(10))) {
+        throw std::runtime_error("kelnod did not end after SIGKILL");
+    }
+}
+
+void DaemonProcess::restart() {
+    if (!child->waitExit(std::chrono::milliseconds(0))) {
+        throw std::runtime_error("restart() needs the previous kelnod to have ended");
+    }
+    // A port of an ended process can be bound again at once: ZeroMQ binds
+    // with SO_REUSEADDR.
+    start();
 }
 
 std::string DaemonProcess::channelerEndpoint() const {

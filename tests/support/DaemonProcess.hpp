@@ -37,12 +37,21 @@ public:
 
     // SIGTERM and wait; the exit status (nothing if it did not end in time).
     std::optional<int> stop();
+    // SIGKILL and wait: the node ends without a chance to close anything.
+    void kill();
+    // Starts the daemon again on the same ports with the same configuration
+    // file, once the previous process has ended; returns once it answers.
+    // process() is then the new process.
+    void restart();
 
 private:
+    void start();
+
     DaemonOptions options;
     TempDir dir;
     int channeler_port;
     int broadcaster_port;
+    std::string config_path;
     std::unique_ptr<ChildProcess> child;
 };
 

@@ -2,6 +2,7 @@
 
 #include <zmq.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <random>
 #include <stdexcept>
@@ -65,6 +66,17 @@ void RawPeer::send(const Frames& frames) {
             throw std::runtime_error("send failed");
         }
     }
+}
+
+bool RawPeer::trySend(const Frames& frames) {
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        int flags = ZMQ_DONTWAIT | (i + 1 < frames.size() ? ZMQ_SNDMORE : 0);
+        if (zmq_send(socket, frames[i].data(), frames[i].size(), flags) >= 0) continue;
+        // A message is queued whole: once its first frame is taken, the rest is too.
+        if (i == 0 && zmq_errno() == EAGAIN) return false;
+        throw std::runtime_error("send failed");
+    }
+    return true;
 }
 
 std::optional<Frames> RawPeer::receive(std::chrono::milliseconds timeout) {

@@ -28,6 +28,9 @@ public:
     void readSlowly();
 
     void send(const Frames& frames);
+    // Sends without waiting; false when the peer's queue had no room for the
+    // first frame (nothing was sent then).
+    bool trySend(const Frames& frames);
     // Closes once what was sent has left (bounded), instead of dropping it.
     void closeAfterSending();
     // The next whole message, or nothing after `timeout`.

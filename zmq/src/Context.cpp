@@ -37,6 +37,12 @@ namespace {
 
 std::atomic<bool> shutdown_requested{false};
 std::atomic<bool> closed_by_signal{false};
+std::atomic<bool> stop_signal_received{false};
+// The watcher's wake-up pipe as the handlers see it: -1 while there is no
+// watcher. Kept apart from the context, so a signal during the context's
+// destruction at exit never reads freed memory.
+std::atomic<int> wake_fd{-1};
+static_assert(std::atomic<int>::is_always_lock_free, "signal handlers need lock-free descriptors");
 static_assert(std::atomic<bool>::is_always_lock_free, "signal handlers need lock-free flags");
 static_assert(std::atomic<void*>::is_always_lock_free, "signal handlers need lock-free handles");
 
@@ -123,6 +129,7 @@ Context::Context() : zmq_context(zmq_ctx_new()) {
             pthread_sigmask(SIG_BLOCK, &stop_signals, &previous_mask);
             watcher = std::thread([this] { watch_for_signals(); });
             pthread_sigmask(SIG_SETMASK, &previous_mask, nullptr);
+            wake_fd.store(wake_pipe[1]);
         });
         register_aggregate_handler(SIGINT, aggregate_interrupt_handler,
                                    &previous_interrupt_handler);
@@ -151,6 +158,13 @@ Context& Context::get() {
 }
 
 LayerMutex& Context::getLock() { return _global_mutex; }
+
+void Context::installSignalHandling() {
+    std::lock_guard<LayerMutex> lock(_global_mutex);
+    get();
+}
+
+bool Context::stopSignalReceived() noexcept { return stop_signal_received.load(); }
 
 void Context::register_socket(Socket* socket) { sockets.insert(socket); }
 
@@ -215,10 +229,11 @@ void Context::shutdown_on_signal(int signal, SignalHandler previous) noexcept {
     } catch (...) {
         // Nothing may leave a signal handler.
     }
+    stop_signal_received.store(true);
     shutdown_requested.store(true);
-    if (Context* context = existing(); context != nullptr && context->wake_pipe[1] >= 0) {
+    if (const int fd = wake_fd.load(); fd >= 0) {
         const char wake = 's';
-        [[maybe_unused]] const ssize_t ignored = write(context->wake_pipe[1], &wake, 1);
+        [[maybe_unused]] const ssize_t ignored = write(fd, &wake, 1);
     }
     errno = interrupted_errno;
 }
@@ -255,6 +270,7 @@ void Context::watch_for_signals() noexcept {
 }
 
 void Context::stop_watching() noexcept {
+    wake_fd.store(-1);  // from here on a handler only records the request
     if (watcher.joinable()) {
         const char quit = 'q';
         // The watcher drains the pipe, so room for one more byte comes soon.

@@ -46,6 +46,15 @@ public:
     static Context& get();
     static LayerMutex& getLock();
 
+    // Creates the context now, so that SIGINT and SIGTERM are handled from
+    // here on: a program calls it first thing, and a signal during its
+    // start-up then makes its first socket raise ZmqTermination instead of
+    // ending the process by the default action.
+    static void installSignalHandling();
+
+    // True once a SIGINT or SIGTERM has reached the socket layer's handlers.
+    static bool stopSignalReceived() noexcept;
+
     // Registry operations; callers hold getLock(). The visitor must not
     // create or destroy sockets.
     void register_socket(Socket* socket);

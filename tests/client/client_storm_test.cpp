@@ -1,0 +1,57 @@
+// SIGINT and SIGTERM, once or as a storm, reach a client program while its
+// I/O loop runs and other threads send: the loop returns quietly, the senders
+// end, the program exits 0. A real program, not a fork: a signal must not
+// reach the test runner, and a fork of a threaded runner cannot start threads
+// under ThreadSanitizer.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "ChildProcess.hpp"
+#include "DaemonProcess.hpp"
+
+namespace client_test {
+namespace {
+
+using kelno_test::ChildProcess;
+using namespace std::chrono_literals;
+
+struct Signals {
+    const char* name;
+    std::vector<int> sent;  // back to back, in this order
+};
+
+void PrintTo(const Signals& signals, std::ostream* out) { *out << signals.name; }
+
+std::vector<int> storm(int count) {
+    std::vector<int> signals;
+    for (int i = 0; i < count; ++i) signals.push_back(i % 2 == 0 ? SIGTERM : SIGINT);
+    return signals;
+}
+
+class SignalsWhileSending : public ::testing::TestWithParam<Signals> {};
+
+TEST_P(SignalsWhileSending, EndTheProgramInOrder) {
+    kelno_test::DaemonProcess daemon;
+    ChildProcess program({SIGNALLED_CLIENT_PROGRAM, std::to_string(daemon.channelerPort()),
+                          std::to_string(daemon.broadcasterPort()), "4"});
+    ASSERT_TRUE(program.waitForOut("traffic flowing\n", 15s)) << program.err();
+
+    for (int signal : GetParam().sent) program.signal(signal);
+    const auto status = program.waitExit(15s);
+    ASSERT_TRUE(status) << "hangs; said: " << program.out();
+    EXPECT_EQ(*status, 0) << program.err();
+    EXPECT_EQ(program.out(), "traffic flowing\nloop returned\nsenders ended\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    OnceAndStorm, SignalsWhileSending,
+    ::testing::Values(Signals{"Int", {SIGINT}}, Signals{"Term", {SIGTERM}},
+                      Signals{"StormOfFifty", storm(50)}),
+    [](const ::testing::TestParamInfo<Signals>& info) { return info.param.name; });
+
+}  // namespace
+}  // namespace client_test
