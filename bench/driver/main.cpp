@@ -1,7 +1,12 @@
 // kelno_bench: Kelno side by side with the limit of its wire protocol on
 // libzmq and with Mosquitto, on loopback. Prints a markdown table on standard
 // output (progress on standard error).
-//   kelno_bench [--quick] [--only S1,S2,S3,S4,S5]
+//   kelno_bench [--quick] [--only S1,S2,S3,S4,S5] [--kelnod PROGRAM]
+//   kelno_bench --count N [--kelnod PROGRAM]
+// --kelnod runs another program as the daemon, e.g. a script that starts the
+// real one under a profiler. --count sends exactly N 64-byte messages through
+// one kelnod to a subscriber and prints nothing else: run under callgrind
+// with two values of N, the difference gives the instructions per message.
 #include <sys/utsname.h>
 #include <zmq.h>
 
@@ -12,6 +17,8 @@
 #include <string>
 #include <thread>
 
+#include "Harness.hpp"
+#include "KelnoTransport.hpp"
 #include "Processes.hpp"
 #include "Scenarios.hpp"
 
@@ -52,6 +59,23 @@ void print_machine(std::ostream& out) {
         << KELNO_BENCH_MOSQUITTO_VERSION << ".\n\n";
 }
 
+int count_run(const Programs& programs, std::uint64_t count, std::uint64_t window) {
+    ScratchDir scratch;
+    Node node = start_kelnod(programs, scratch, "bench-count");
+    Progress progress;
+    KelnoTransport transport(progress, node.input_port, node.input_port, node.output_port, {});
+    await_first_delivery(transport, progress, 64);
+    const std::uint64_t delivered_before = progress.deliveries();
+    send_acknowledged(transport, progress, 64, count, window);
+    if (!progress.waitFor([&] { return progress.deliveries() - delivered_before >= count; },
+                          std::chrono::seconds(30))) {
+        std::cerr << "kelno_bench: not every message was delivered" << std::endl;
+        return 1;
+    }
+    std::cout << "sent and delivered " << count << " messages\n";
+    return 0;
+}
+
 std::set<std::string> parse_only(const std::string& list) {
     std::set<std::string> names;
     std::size_t start = 0;
@@ -68,6 +92,8 @@ std::set<std::string> parse_only(const std::string& list) {
 int main(int argc, char** argv) {
     Settings settings;
     std::set<std::string> only{"S1", "S2", "S3", "S4", "S5"};
+    Programs programs = programs_of_this_build();
+    std::uint64_t fixed_count = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--quick") {
@@ -79,14 +105,26 @@ int main(int argc, char** argv) {
             settings.idle_time = std::chrono::seconds(1);
         } else if (arg == "--only" && i + 1 < argc) {
             only = parse_only(argv[++i]);
+        } else if (arg == "--count" && i + 1 < argc) {
+            fixed_count = std::stoull(argv[++i]);
+        } else if (arg == "--kelnod" && i + 1 < argc) {
+            programs.kelnod = argv[++i];
         } else {
-            std::cerr << "usage: " << argv[0] << " [--quick] [--only S1,S2,S3,S4,S5]\n";
+            std::cerr << "usage: " << argv[0]
+                      << " [--quick] [--only S1,S2,S3,S4,S5] [--count N] [--kelnod PROGRAM]\n";
             return 2;
         }
     }
 
     stop_children_on_interrupt();
-    const Programs programs = programs_of_this_build();
+    if (fixed_count > 0) {
+        try {
+            return count_run(programs, fixed_count, 100);  // a subscriber under a profiler must keep up
+        } catch (const std::exception& error) {
+            std::cerr << "kelno_bench: " << error.what() << std::endl;
+            return 1;
+        }
+    }
     std::vector<Row> rows;
     try {
         const auto add = [&rows](std::vector<Row> more) {

@@ -1,9 +1,11 @@
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <memory>
-#include <set>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include <kelnom/Message.hpp>
 
@@ -28,16 +30,48 @@ public:
     // True when `route_name` has an entry, even one whose messages are all gone.
     bool hasEntryFor(const std::string& route_name) const;
 
-private:
-    using MessagesById = std::map<std::string, std::shared_ptr<kelnom::Message>>;
-    std::map<std::string, MessagesById> messages_by_route;
+    // A message id as the key of an ordered map: its first eight bytes as a
+    // big-endian number beside the text. Most comparisons in a walk down a
+    // large tree are decided by the number, held in the node, without a trip
+    // to the text's buffer elsewhere in memory. Orders exactly as the bytes do.
+    struct IdKey {
+        explicit IdKey(std::string id);
+        std::uint64_t prefix;
+        std::string text;
+    };
+    // The same for a lookup, without copying the id.
+    struct IdProbe {
+        explicit IdProbe(std::string_view id);
+        std::uint64_t prefix;
+        std::string_view text;
+    };
+    struct IdOrder {
+        using is_transparent = void;
+        template <typename A, typename B>
+        bool operator()(const A& a, const B& b) const {
+            if (a.prefix != b.prefix) return a.prefix < b.prefix;
+            return std::string_view(a.text) < std::string_view(b.text);
+        }
+    };
 
-    // Index for acknowledgements: message id -> the route names that keep a
-    // message with that id. Exactly the (route name, id) pairs kept above, so
-    // the first name of a set is the first match in store order. Ordered
-    // rather than hashed: ids come from peers and must not be able to degrade
-    // the lookup by colliding.
-    std::map<std::string, std::set<std::string>> route_names_by_id;
+private:
+    using MessagesById = std::map<IdKey, std::shared_ptr<kelnom::Message>, IdOrder>;
+    // Entries are never removed, so the names and maps here stay where they are.
+    std::map<std::string, MessagesById, std::less<>> messages_by_route;
+
+    // Where a message with a given id is kept: the route's name and messages,
+    // and its entry there (valid until that entry is erased).
+    struct Place {
+        const std::string* route_name;
+        MessagesById* messages;
+        MessagesById::iterator entry;
+    };
+    // Index for acknowledgements: message id -> the places that keep a message
+    // with that id, by route name ascending. Exactly the (route name, id) pairs
+    // kept above, so the first place is the first match in store order, and
+    // removing it needs no second search. Ordered rather than hashed: ids come
+    // from peers and must not be able to degrade the lookup by colliding.
+    std::map<IdKey, std::vector<Place>, IdOrder> places_by_id;
 };
 
 }  // namespace kelnod

@@ -111,7 +111,18 @@ INSTANTIATE_TEST_SUITE_P(
                   {keep("r", "x", "one"), ack("x", true), keep("r", "x", "two"), first("r", "two"),
                    ack("x", true), ack("x", false)}},
         StoreCase{"MessageWithoutPushRoutesIsNotKept",
-                  {keep("", "x", "a"), ack("x", false), entry("", false)}}),
+                  {keep("", "x", "a"), ack("x", false), entry("", false)}},
+        // Ids are compared by their first eight bytes before the rest: the
+        // order must still be plain byte order, past eight bytes, for a
+        // shorter id, with zero bytes and with bytes above 0x7f.
+        StoreCase{
+            "LongIdsGoInByteOrder",
+            {keep("r", "\xff-high", "high"), keep("r", "prefix00-b", "b"),
+             keep("r", std::string("prefix00\0", 9), "zero"), keep("r", "prefix00-a", "a"),
+             keep("r", "prefix00", "short"), first("r", "short"), ack("prefix00", true),
+             first("r", "zero"), ack(std::string("prefix00\0", 9), true), first("r", "a"),
+             ack("prefix00-a", true), first("r", "b"), ack("prefix00-b", true), first("r", "high"),
+             ack("prefix00-b", false), ack("\xff-high", true), first("r", "")}}),
     [](const testing::TestParamInfo<StoreCase>& info) { return std::string(info.param.name); });
 
 // The rule stated plainly: walk routes ascending, ids ascending, and remove
