@@ -47,11 +47,12 @@ TEST_P(SignalsWhileSending, EndTheProgramInOrder) {
     EXPECT_EQ(program.out(), "traffic flowing\nloop returned\nsenders ended\n");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    OnceAndStorm, SignalsWhileSending,
-    ::testing::Values(Signals{"Int", {SIGINT}}, Signals{"Term", {SIGTERM}},
-                      Signals{"StormOfFifty", storm(50)}),
-    [](const ::testing::TestParamInfo<Signals>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(OnceAndStorm, SignalsWhileSending,
+                         ::testing::Values(Signals{"Int", {SIGINT}}, Signals{"Term", {SIGTERM}},
+                                           Signals{"StormOfFifty", storm(50)}),
+                         [](const ::testing::TestParamInfo<Signals>& info) {
+                             return info.param.name;
+                         });
 
 }  // namespace
 }  // namespace client_test

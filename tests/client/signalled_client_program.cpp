@@ -53,8 +53,9 @@ void send_until_loop_ends(kelnom::Client& client, LoopEnd& loop_end,
     for (int sent = 0; sent < kMostSendsPerThread && !loop_end.hasEnded(); ++sent) {
         kelnom::Payload payload(5, "text");
         std::memcpy(payload.getBuffer(), "storm", 5);
-        client.send(std::move(payload), {}, kelnom::Client::Seconds(5), [] {},
-                    kelnom::Message::AckMode::Ack);
+        client.send(
+            std::move(payload), {}, kelnom::Client::Seconds(5), [] {},
+            kelnom::Message::AckMode::Ack);
         if (++sent_by_all == kSendsBeforeFlowing) std::cout << "traffic flowing" << std::endl;
     }
     loop_end.wait();

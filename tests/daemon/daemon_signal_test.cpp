@@ -34,9 +34,9 @@ TEST_P(SignalDuringStartUp, EndsInOrder) {
         dir.write("name.sh", "#!/bin/sh\necho script running >&2\nsleep 1\necho node\n");
     ASSERT_EQ(::chmod(script.c_str(), 0755), 0);
     const std::string config = dir.write(
-        "kelnod.conf", "kelno.node_name=" + script + "\nkelno.channeler.port=" +
-                           std::to_string(free_port()) + "\nkelno.broadcaster.port=" +
-                           std::to_string(free_port()) + "\n");
+        "kelnod.conf", "kelno.node_name=" + script +
+                           "\nkelno.channeler.port=" + std::to_string(free_port()) +
+                           "\nkelno.broadcaster.port=" + std::to_string(free_port()) + "\n");
     ChildProcess kelnod({kelnod_path(), config});
     ASSERT_TRUE(kelnod.waitForErr("script running\n"));
 
@@ -79,11 +79,12 @@ TEST_P(SignalsWhileServing, EndInOrder) {
     EXPECT_TRUE(flood.stop());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    OnceAndStorm, SignalsWhileServing,
-    ::testing::Values(Signals{"Term", {SIGTERM}}, Signals{"Int", {SIGINT}},
-                      Signals{"StormOfFifty", storm(50)}),
-    [](const ::testing::TestParamInfo<Signals>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(OnceAndStorm, SignalsWhileServing,
+                         ::testing::Values(Signals{"Term", {SIGTERM}}, Signals{"Int", {SIGINT}},
+                                           Signals{"StormOfFifty", storm(50)}),
+                         [](const ::testing::TestParamInfo<Signals>& info) {
+                             return info.param.name;
+                         });
 
 }  // namespace
 }  // namespace kelno_test
