@@ -24,19 +24,27 @@ constexpr Client::Seconds kLongestInterval = std::chrono::hours(24 * 365 * 100);
 const char* const kQueuedNodeUnavailable = "Kelno Node is not available";
 const char* const kControlNodeUnavailable = "KelNo Node is not available!";
 
-// Runs `write` with `context_line` added to any error; when ZeroMQ did not
-// take a frame (EAGAIN) the reader learns first that the node is away.
-template <typename Write>
-void write_to_node(const char* unavailable_line, const std::string& context_line, Write&& write) {
-    kelnou::with_context(context_line, [&] {
-        try {
-            write();
-        } catch (cplt::Exception& error) {
-            if (error.errorNumber() == EAGAIN) error.addContext(unavailable_line);
-            throw;
-        }
-    });
+// Runs `write` with the line that `context_line()` makes added to any error;
+// when ZeroMQ did not take a frame (EAGAIN) the reader learns first that the
+// node is away. The line is made only on failure: most name the message, and
+// building them for every message that goes out well would cost an allocation
+// each.
+template <typename ContextLine, typename Write>
+void write_to_node(const char* unavailable_line, ContextLine&& context_line, Write&& write) {
+    try {
+        write();
+    } catch (cplt::Exception& error) {
+        if (error.errorNumber() == EAGAIN) error.addContext(unavailable_line);
+        error.throwWithContext(context_line());
+    } catch (kelnou::Exception& error) {
+        error.throwWithContext(context_line());
+    }
 }
+
+// Made once, as they are passed for every pass or every message read.
+const std::string send_all_context = "While trying to send all queued messages";
+const std::string listener_context = "While trying to read request on Client listener";
+const std::string dispenser_context = "While trying to read request on Client dispenser";
 
 }  // namespace
 
@@ -74,6 +82,9 @@ Client::Client(std::string id, int broadcaster_port, int channeler_port,
                {{wake_up.fd(),
                  [this](int) {
                      wake_up.drain();
+                     // After the drain: a send() between the two has queued its
+                     // message already, and the pass that follows writes it.
+                     wake_pending = false;
                      woken = true;
                  }}}),
       app_id(std::move(id)),
@@ -143,7 +154,7 @@ void Client::onMessage(MessageCallback callback) { message_callback = std::move(
 // ---- Reading --------------------------------------------------------------
 
 void Client::receive_on_listener(cplt::Socket*) {
-    kelnou::with_context("While trying to read request on Client listener", [&] {
+    kelnou::with_context(listener_context, [&] {
         listener_receiver.readFrame();  // the publish topic; the subscription matched it already
         listener_receiver.expectMore("Routes or delimiter");
         std::unique_ptr<internal_objects::Request> request = listener_receiver.receive();
@@ -158,8 +169,7 @@ void Client::receive_on_listener(cplt::Socket*) {
 }
 
 void Client::receive_on_dispenser(cplt::Socket*) {
-    kelnou::with_context("While trying to read request on Client dispenser",
-                         [&] { handle_request(dispenser_receiver.receive()); });
+    kelnou::with_context(dispenser_context, [&] { handle_request(dispenser_receiver.receive()); });
 }
 
 void Client::handle_request(std::unique_ptr<internal_objects::Request> request) {
@@ -187,7 +197,7 @@ void Client::send(Message message, ResultCallback callback) {
     // Registered first, so the entry exists before the ack can come back.
     result_callbacks.registerCallback(message, std::move(callback));
     message_queue.push(message);
-    wake_up.wake();
+    if (!wake_pending.exchange(true)) wake_up.wake();
 }
 
 void Client::send(char* buffer, unsigned int size, std::string payload_type,
@@ -206,15 +216,16 @@ void Client::send(Payload payload, std::vector<std::string> routes, Seconds vali
 bool Client::send_one_msg() {
     return message_queue.performOperation([this](const Message& message) {
         // A failed write leaves the message at the head for the next pass.
-        write_to_node(kQueuedNodeUnavailable,
-                      "While trying to send queued message id=" + message.msgId(),
-                      [&] { dispenser_sender.send(message, nullptr); });
+        write_to_node(
+            kQueuedNodeUnavailable,
+            [&] { return "While trying to send queued message id=" + message.msgId(); },
+            [&] { dispenser_sender.send(message, nullptr); });
         return true;
     });
 }
 
 void Client::send_all_msgs() {
-    kelnou::with_context("While trying to send all queued messages", [&] {
+    kelnou::with_context(send_all_context, [&] {
         while (send_one_msg()) {
         }
     });
@@ -225,21 +236,23 @@ void Client::send_all_msgs() {
 // ---- Acknowledgements, inbox and registry ---------------------------------
 
 void Client::sendAck(const Message& message) {
-    write_to_node(kControlNodeUnavailable,
-                  "While trying to acknowledge message with id: " + message.msgId(),
-                  [&] { dispenser_sender.send(message.generate_ack(), nullptr); });
+    write_to_node(
+        kControlNodeUnavailable,
+        [&] { return "While trying to acknowledge message with id: " + message.msgId(); },
+        [&] { dispenser_sender.send(message.generate_ack(), nullptr); });
 }
 
 void Client::send_inbox() {
     std::lock_guard<std::mutex> lock(*inbox_lock);
     if (!(last_inbox + inbox_interval < Clock::now())) return;
-    write_to_node(kControlNodeUnavailable,
-                  "While trying to check inbox of our application id: " + app_id, [&] {
-                      dispenser_sender.send(
-                          internal_objects::Inbox(app_id, internal_objects::InboxType::Client),
-                          nullptr);
-                      last_inbox = Clock::now();
-                  });
+    write_to_node(
+        kControlNodeUnavailable,
+        [&] { return "While trying to check inbox of our application id: " + app_id; },
+        [&] {
+            dispenser_sender.send(
+                internal_objects::Inbox(app_id, internal_objects::InboxType::Client), nullptr);
+            last_inbox = Clock::now();
+        });
 }
 
 void Client::obtainRegistry(RegistryCallback callback, Seconds interval) {
@@ -250,10 +263,12 @@ void Client::obtainRegistry(RegistryCallback callback, Seconds interval) {
 
 void Client::send_get_registry() {
     if (!(last_registry_request + registry_interval < Clock::now())) return;
-    write_to_node(kControlNodeUnavailable, "While trying to send registry request", [&] {
-        dispenser_sender.send(internal_objects::GetRegistry(), nullptr);
-        last_registry_request = Clock::now();
-    });
+    write_to_node(
+        kControlNodeUnavailable, [] { return "While trying to send registry request"; },
+        [&] {
+            dispenser_sender.send(internal_objects::GetRegistry(), nullptr);
+            last_registry_request = Clock::now();
+        });
 }
 
 }  // namespace kelnom

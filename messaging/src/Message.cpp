@@ -88,8 +88,9 @@ HeaderMap Message::create_protocol_headers() const {
 }
 
 void Message::handle_protocol_headers(HeaderMap& headers) {
-    kelnou::with_context("While trying to decode protocol headers for Message",
-                         [&] { decode_headers(headers); });
+    // Made once: every received message passes it.
+    static const std::string context = "While trying to decode protocol headers for Message";
+    kelnou::with_context(context, [&] { decode_headers(headers); });
 }
 
 void Message::decode_headers(HeaderMap& headers) {

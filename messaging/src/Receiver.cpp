@@ -65,6 +65,15 @@ std::pair<std::string, std::string> split_header_frame(const char* data, int siz
             std::string(data + key_size + 1, static_cast<std::size_t>(size) - key_size - 1)};
 }
 
+// Context lines as strings made once: these are added on every receive path
+// and must not cost an allocation per message.
+const std::string routes_context = "While trying to receive routes of request";
+const std::string headers_context = "While trying to receive headers";
+const std::string protocol_headers_context = "While trying to receive protocol headers of request";
+const std::string payload_context = "While trying to receive payload";
+const std::string termination_context = "While trying to receive termination delimiter";
+const std::string more_frames_text = "Expected more frames. Next section: ";
+
 std::string decode_context_line(const std::string& command) {
     std::string line = "While trying to decode a received request";
     if (!command.empty()) line += " (" + command + ")";
@@ -74,7 +83,10 @@ std::string decode_context_line(const std::string& command) {
 }  // namespace
 
 Receiver::Receiver(Receiver&& other) noexcept
-    : socket(other.socket), frame(std::move(other.frame)), last_frame_size(other.last_frame_size) {
+    : socket(other.socket),
+      frame(std::move(other.frame)),
+      payload_frame(std::move(other.payload_frame)),
+      last_frame_size(other.last_frame_size) {
     other.socket = nullptr;
     other.last_frame_size = 0;
 }
@@ -93,13 +105,15 @@ int Receiver::readFrame() {
 bool Receiver::is_delimiter_frame() const { return last_frame_size == 1 && frameData()[0] == '\0'; }
 
 void Receiver::expectMore(std::string section) {
-    if (!socket->checkMore()) {
-        throw ProtocolError("Expected more frames. Next section: " + section);
-    }
+    if (!socket->checkMore()) throw ProtocolError(more_frames_text + section);
+}
+
+void Receiver::expectMore(const char* section) {
+    if (!socket->checkMore()) throw ProtocolError(more_frames_text + section);
 }
 
 std::vector<std::string> Receiver::receive_routes() {
-    return kelnou::with_context("While trying to receive routes of request", [&] {
+    return kelnou::with_context(routes_context, [&] {
         std::vector<std::string> routes;
         readFrame();  // starts a message: nothing to check before it
         while (!is_delimiter_frame()) {
@@ -118,7 +132,7 @@ std::string Receiver::receive_command() {
 }
 
 HeaderMap Receiver::receive_headers() {
-    return kelnou::with_context("While trying to receive headers", [&] {
+    return kelnou::with_context(headers_context, [&] {
         HeaderMap headers;
         expectMore("Headers");
         readFrame();
@@ -133,7 +147,7 @@ HeaderMap Receiver::receive_headers() {
 }
 
 std::unique_ptr<Payload> Receiver::receive_payload(HeaderMap& headers) {
-    return kelnou::with_context("While trying to receive payload", [&] {
+    return kelnou::with_context(payload_context, [&] {
         expectMore("Payload");
         const std::uint32_t expected_size =
             parse_payload_size(take_payload_header(headers, PayloadRequest::_payload_sz_hdr_key));
@@ -141,8 +155,7 @@ std::unique_ptr<Payload> Receiver::receive_payload(HeaderMap& headers) {
 
         // The frame is received whole before anything is allocated for it, so
         // nothing is allocated for what the peer merely announced.
-        auto payload_frame = std::make_unique<cplt::Frame>();
-        const std::size_t received_size = socket->recv(*payload_frame);
+        const std::size_t received_size = socket->recv(payload_frame);
         if (received_size != expected_size) {
             throw ProtocolError("Payload size does not match \"p_size\". Expected " +
                                 std::to_string(expected_size) + " bytes, received " +
@@ -158,21 +171,25 @@ std::unique_ptr<Payload> Receiver::receive_payload(HeaderMap& headers) {
             // alive, so a small body gets a buffer of its own.
             auto payload = std::make_unique<Payload>(expected_size, std::move(type));
             if (expected_size > 0) {
-                std::memcpy(payload->getBuffer(), payload_frame->data(), expected_size);
+                std::memcpy(payload->getBuffer(), payload_frame.data(), expected_size);
             }
+            payload_frame = cplt::Frame();  // does not pin the shared buffer till the next read
             return payload;
         }
-        // A large frame arrives in a buffer of its own: keep it, no copy.
-        auto payload = std::make_unique<Payload>(
-            payload_frame->data(), expected_size, std::move(type),
-            [frame_owner = payload_frame.get()](char*) { delete frame_owner; });
-        payload_frame.release();  // now owned by the payload's free callback
+        // A large frame arrives in a buffer of its own: keep it, no copy. The
+        // move keeps the bytes where they are (ZeroMQ counts references to
+        // them), and leaves our reusable frame empty.
+        auto frame_owner = std::make_unique<cplt::Frame>(std::move(payload_frame));
+        auto payload =
+            std::make_unique<Payload>(frame_owner->data(), expected_size, std::move(type),
+                                      [owner = frame_owner.get()](char*) { delete owner; });
+        frame_owner.release();  // now owned by the payload's free callback
         return payload;
     });
 }
 
 void Receiver::receive_termination() {
-    kelnou::with_context("While trying to receive termination delimiter", [&] {
+    kelnou::with_context(termination_context, [&] {
         expectMore("Termination frame");
         readFrame();
         if (!is_delimiter_frame()) {
@@ -187,8 +204,7 @@ std::unique_ptr<Request> Receiver::receive() {
         std::vector<std::string> routes = receive_routes();
         command = receive_command();
         HeaderMap headers =
-            kelnou::with_context("While trying to receive protocol headers of request",
-                                 [&] { return receive_headers(); });
+            kelnou::with_context(protocol_headers_context, [&] { return receive_headers(); });
         return decode(command, std::move(routes), headers);
     } catch (kelnou::Exception& e) {
         // The line names the command once it is known; the flush leaves the

@@ -1,6 +1,7 @@
 #include <kelnom/Sender.hpp>
 
 #include <cstring>
+#include <string>
 
 #include <cplt/Socket.hpp>
 #include <kelnom/Message.hpp>
@@ -12,8 +13,12 @@ namespace kelnom {
 
 namespace {
 
-constexpr const char* payload_request_context = "While trying to send frames of payload request";
-constexpr const char* request_context = "While trying to send frames of request";
+// Made once: a context line is passed on every send, not only on failure.
+const std::string payload_request_context = "While trying to send frames of payload request";
+const std::string request_context = "While trying to send frames of request";
+
+// Header lines up to this size are put together on the stack.
+constexpr std::size_t stack_line_size = 256;
 
 const std::vector<std::string> no_routes;
 
@@ -64,10 +69,17 @@ void Sender::send_command(const internal_objects::Request& request) {
 
 void Sender::send_protocol_headers(const internal_objects::Request& request) {
     const HeaderMap headers = request.create_protocol_headers();
-    std::string frame;  // reused for every header line
+    char line[stack_line_size];
     for (const auto& [key, value] : headers) {
-        frame.assign(key).append(1, internal_objects::Request::_hdr_sep).append(value);
-        socket->send(frame, true);
+        const std::size_t size = key.size() + 1 + value.size();
+        if (size > sizeof line) {
+            socket->send(key + internal_objects::Request::_hdr_sep + value, true);
+            continue;
+        }
+        std::memcpy(line, key.data(), key.size());
+        line[key.size()] = internal_objects::Request::_hdr_sep;
+        std::memcpy(line + key.size() + 1, value.data(), value.size());
+        socket->send(line, static_cast<unsigned>(size), true);
     }
     send_delimiter(true);
 }

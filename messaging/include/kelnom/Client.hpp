@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -175,7 +176,11 @@ private:
     Receiver dispenser_receiver;
     Sender dispenser_sender;
     cplt::WakeUp wake_up;  // sent by send() and terminate(), waited for by `selector`
-    bool woken = false;    // I/O thread only: the current series of reads was woken
+    // Set by the send() that wakes the loop, cleared once the loop has seen the
+    // wake-up: sends in between need not wake it again (one system call less
+    // per message in a burst).
+    std::atomic<bool> wake_pending{false};
+    bool woken = false;  // I/O thread only: the current series of reads was woken
     cplt::InputSelector selector;
     std::string app_id;
     std::vector<std::string> subscriptions;

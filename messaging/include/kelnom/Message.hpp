@@ -53,8 +53,8 @@ public:
     const char* wireName() const override { return _wire_name; }
 
     void generate_new_id();
-    std::string msgId() const { return message_id; }
-    std::string appId() const { return config.app_id; }
+    const std::string& msgId() const { return message_id; }
+    const std::string& appId() const { return config.app_id; }
     const std::vector<std::string>& pushRoutes() const { return config.push_routes; }
     Seconds validFor() const { return config.valid_for; }
     internal_objects::Ack generate_ack() const { return internal_objects::Ack(message_id); }

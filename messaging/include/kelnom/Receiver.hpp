@@ -35,6 +35,8 @@ public:
     // ProtocolError "Expected more frames. Next section: <section>" when the
     // frame just read ended its message.
     void expectMore(std::string section);
+    // The same; the text is built only when it is raised.
+    void expectMore(const char* section);
 
     std::vector<std::string> receive_routes();
     std::string receive_command();
@@ -55,6 +57,9 @@ private:
 
     cplt::Socket* socket;
     cplt::Frame frame;  // the last frame read, reused for every read
+    // The payload frame, reused too: a small body is copied out of it, a
+    // large one takes it over (so only large bodies allocate a frame).
+    cplt::Frame payload_frame;
     int last_frame_size = 0;
 };
 
