@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include <cplt/Exception.hpp>
 #include <kelnom/Client.hpp>
 
 #include "IoLoopEnd.hpp"
@@ -60,10 +61,14 @@ void sender_prompt_thread_fn(kelnom::Client* client, IoThreadNews* news) {
 }
 
 // Acknowledges first, so a message is acknowledged even when printing it fails.
+// A signal that lands meanwhile is the order to stop, not an error of this
+// message: it goes on to end the I/O loop.
 void print_message(kelnom::Client& client, std::unique_ptr<kelnom::Message> message) {
     try {
         client.sendAck(*message);
         print_delivered_payload(std::cout, message->payload());
+    } catch (const cplt::ZmqTermination&) {
+        throw;
     } catch (kelnou::Exception& error) {
         std::cerr << "While handling received message. Kelno Error: " << error.generateMessage()
                   << std::endl;
