@@ -4,11 +4,15 @@
 #   make bench builds a Release tree (build-bench) and runs kelno_bench, which
 #              compares Kelno with the libzmq limit and Mosquitto in a few
 #              minutes; the table goes to build-bench/bench-results.md
+#   make soak  pushes SOAK_MESSAGES through a three-node chain whose middle node
+#              is killed and restarted SOAK_RESTARTS times (a few minutes)
 #   make fuzz  builds the fuzz targets with clang and libFuzzer and runs each
 #              for FUZZ_SECONDS on its corpus (new inputs go to build-fuzz/corpus)
 
 JOBS ?= 2
 FUZZ_SECONDS ?= 60
+SOAK_MESSAGES ?= 1000000
+SOAK_RESTARTS ?= 3
 FUZZ_TARGETS = receiver header_decoders properties
 CTEST = ctest --output-on-failure -j $(JOBS) --no-tests=error
 SANITIZER_ENV = ASAN_OPTIONS=abort_on_error=1:detect_leaks=1:detect_stack_use_after_return=1 \
@@ -16,7 +20,7 @@ SANITIZER_ENV = ASAN_OPTIONS=abort_on_error=1:detect_leaks=1:detect_stack_use_af
                 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
                 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$(CURDIR)/scripts/tsan.supp"
 
-.PHONY: deps build run test test-plain test-asan test-tsan bench fuzz clean
+.PHONY: deps build run test test-plain test-asan test-tsan bench fuzz soak soak-asan clean
 
 deps:
 	@./scripts/install-deps.sh
@@ -57,6 +61,19 @@ bench: deps
 	cmake --build build-bench -j $(JOBS) --target kelno_bench framing_bench
 	./build-bench/bench/kelno_bench > build-bench/bench-results.md && cat build-bench/bench-results.md
 
+# Not part of `make test`: it runs for minutes. The figures go to standard output.
+soak: deps
+	cmake -S . -B build-soak -DKELNO_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build build-soak -j $(JOBS) --target kelno_soak kelnod
+	./build-soak/tests/soak/kelno_soak $(SOAK_MESSAGES) $(SOAK_RESTARTS)
+
+# The same with every daemon under AddressSanitizer and LeakSanitizer: a leak
+# or memory error ends a node with a non-zero status, which fails the run.
+soak-asan: deps
+	cmake -S . -B build-asan -DKELNO_WERROR=ON -DCMAKE_BUILD_TYPE=Debug -DKELNO_SANITIZE=address,undefined
+	cmake --build build-asan -j $(JOBS) --target kelno_soak kelnod
+	$(SANITIZER_ENV) ./build-asan/tests/soak/kelno_soak $(SOAK_MESSAGES) $(SOAK_RESTARTS)
+
 # The whole project is instrumented for coverage and the sanitizers, so the
 # fuzzer sees into the libraries. The committed seeds are only read: what the
 # fuzzer adds goes to a folder of the build.
@@ -76,4 +93,4 @@ fuzz: deps
 	done
 
 clean:
-	rm -rf build build-asan build-tsan build-fuzz
+	rm -rf build build-asan build-tsan build-fuzz build-soak
