@@ -72,7 +72,7 @@ soak: deps
 soak-asan: deps
 	cmake -S . -B build-asan -DKELNO_WERROR=ON -DCMAKE_BUILD_TYPE=Debug -DKELNO_SANITIZE=address,undefined
 	cmake --build build-asan -j $(JOBS) --target kelno_soak kelnod
-	$(SANITIZER_ENV) ./build-asan/tests/soak/kelno_soak $(SOAK_MESSAGES) $(SOAK_RESTARTS)
+	$(SANITIZER_ENV) ./build-asan/tests/soak/kelno_soak $(SOAK_MESSAGES) $(SOAK_RESTARTS) --sanitized
 
 # The whole project is instrumented for coverage and the sanitizers, so the
 # fuzzer sees into the libraries. The committed seeds are only read: what the

@@ -4,7 +4,11 @@
 // every message, every message must be published on the bottom node, and the
 // nodes that run throughout must not grow.
 //
-//   kelno_soak [messages] [middle node restarts]     (defaults 1000000 and 3)
+//   kelno_soak [messages] [middle node restarts] [--sanitized]
+//
+// Defaults: 1000000 messages, 3 restarts. With --sanitized (daemons built with
+// AddressSanitizer, whose quarantine holds freed memory on purpose) resident
+// memory is reported but not judged; leaks show as a failed orderly stop.
 //
 // Exit status 0 when every check holds; the figures go to standard output.
 #include <signal.h>
@@ -120,7 +124,7 @@ bool fail(const std::string& why) {
     return false;
 }
 
-bool run(long message_count, int restarts) {
+bool run(long message_count, int restarts, bool judge_memory) {
     DaemonProcess top({"top", std::nullopt, 1, kNodeConfig});
     DaemonProcess middle({"middle", top.channelerEndpoint(), 1, kNodeConfig});
     DaemonProcess bottom({"bottom", middle.channelerEndpoint(), 1, kNodeConfig});
@@ -224,7 +228,7 @@ bool run(long message_count, int restarts) {
     for (auto [name, start, end] :
          {std::tuple{"bottom", figures.resident_bottom_start, resident_bottom_end},
           std::tuple{"top", figures.resident_top_start, resident_top_end}}) {
-        if (end - start > kAllowedGrowthKiB) {
+        if (judge_memory && end - start > kAllowedGrowthKiB) {
             ok = fail(std::string("the ") + name + " node grew by " + std::to_string(end - start) +
                       " KiB");
         }
@@ -244,14 +248,16 @@ bool run(long message_count, int restarts) {
 int main(int argc, char** argv) {
     const long messages = argc > 1 ? std::atol(argv[1]) : 1000000;
     const int restarts = argc > 2 ? std::atoi(argv[2]) : 3;
-    if (messages < 1000 || restarts < 0) {
-        std::cerr << "kelno_soak [messages (at least 1000)] [middle node restarts]" << std::endl;
+    const bool sanitized = argc > 3 && std::string(argv[3]) == "--sanitized";
+    if (messages < 1000 || restarts < 0 || (argc > 3 && !sanitized) || argc > 4) {
+        std::cerr << "kelno_soak [messages (at least 1000)] [middle node restarts] [--sanitized]"
+                  << std::endl;
         return 2;
     }
     signal(SIGPIPE, SIG_IGN);
     bool ok = false;
     try {
-        ok = run(messages, restarts);
+        ok = run(messages, restarts, !sanitized);
     } catch (const std::exception& error) {
         fail(error.what());
     }
