@@ -10,7 +10,8 @@
 
 int main(int argc, char** argv) {
     if (argc != 3) {
-        std::fprintf(stderr, "usage: %s <router port> <pub port>\n", argc > 0 ? argv[0] : "kelno_floor");
+        std::fprintf(stderr, "usage: %s <router port> <pub port>\n",
+                     argc > 0 ? argv[0] : "kelno_floor");
         return 2;
     }
     // Blocked before the context starts its threads, so all of them inherit it.

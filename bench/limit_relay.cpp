@@ -135,6 +135,10 @@ int main(int argc, char** argv) {
     void* pub = zmq_socket(context, ZMQ_PUB);
     const int on = 1;
     zmq_setsockopt(router, ZMQ_ROUTER_HANDOVER, &on, sizeof on);
+    // As kelnod's channeler: room for the acks of a sender's whole window,
+    // which a full queue would drop.
+    const int ack_queue = 10000;
+    zmq_setsockopt(router, ZMQ_SNDHWM, &ack_queue, sizeof ack_queue);
     if (zmq_bind(router, ("tcp://127.0.0.1:" + std::string(argv[1])).c_str()) != 0 ||
         zmq_bind(pub, ("tcp://127.0.0.1:" + std::string(argv[2])).c_str()) != 0) {
         std::fprintf(stderr, "bind failed: %s\n", zmq_strerror(zmq_errno()));

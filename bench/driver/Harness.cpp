@@ -61,7 +61,8 @@ Percentiles percentiles(std::vector<double> samples) {
     if (samples.empty()) return result;
     std::sort(samples.begin(), samples.end());
     const auto at = [&](double fraction) {
-        const auto index = static_cast<std::size_t>(fraction * static_cast<double>(samples.size() - 1));
+        const auto index =
+            static_cast<std::size_t>(fraction * static_cast<double>(samples.size() - 1));
         return samples[index];
     };
     result.p50 = at(0.50);
@@ -137,7 +138,8 @@ ThroughputResult measure_throughput(Transport& transport, Progress& progress, st
     return result;
 }
 
-LatencyResult measure_latency(Transport& transport, Progress& progress, std::size_t size, int count) {
+LatencyResult measure_latency(Transport& transport, Progress& progress, std::size_t size,
+                              int count) {
     await_first_delivery(transport, progress, size);
     LatencyResult result;
     for (int i = 0; i < count; ++i) {

@@ -53,7 +53,8 @@ public:
     virtual void publish(std::size_t size) = 0;
     // Waits (at most `timeout`) for `done`. A transport whose acknowledgements
     // must be read on the sending thread reads them here.
-    virtual bool awaitProgress(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+    virtual bool awaitProgress(const std::function<bool()>& done,
+                               std::chrono::milliseconds timeout) {
         return progress.waitFor(done, timeout);
     }
 
@@ -91,7 +92,8 @@ ThroughputResult measure_throughput(Transport& transport, Progress& progress, st
                                     std::chrono::milliseconds duration);
 
 // One message at a time, each waited for at both ends.
-LatencyResult measure_latency(Transport& transport, Progress& progress, std::size_t size, int count);
+LatencyResult measure_latency(Transport& transport, Progress& progress, std::size_t size,
+                              int count);
 
 // Sends `count` messages with the window and waits for all their acks.
 void send_acknowledged(Transport& transport, Progress& progress, std::size_t size,

@@ -44,10 +44,10 @@ KelnoTransport::~KelnoTransport() {
 void KelnoTransport::publish(std::size_t size) {
     // The bytes are shared and never freed by the message: no copy, no
     // allocation for the body, as an application sending from its own buffer.
-    kelnom::Payload payload(shared_payload(size), static_cast<std::uint32_t>(size), "bin",
-                            nullptr);
-    sender->send(std::move(payload), options.push_routes, kelnom::Client::Seconds(60),
-                 [this] { progress.acknowledged(); }, kelnom::Message::AckMode::NoAck);
+    kelnom::Payload payload(shared_payload(size), static_cast<std::uint32_t>(size), "bin", nullptr);
+    sender->send(
+        std::move(payload), options.push_routes, kelnom::Client::Seconds(60),
+        [this] { progress.acknowledged(); }, kelnom::Message::AckMode::NoAck);
 }
 
 void KelnoTransport::run_io(kelnom::Client& client, std::atomic<bool>& done) {

@@ -73,7 +73,8 @@ bool LimitTransport::awaitProgress(const std::function<bool()>& done,
                                    std::chrono::milliseconds timeout) {
     const auto deadline = Clock::now() + timeout;
     while (!done()) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         if (left.count() <= 0) return done();
         // Short polls: a delivery is reported on the other thread meanwhile.
         readAcks(std::min<long>(left.count(), 1));

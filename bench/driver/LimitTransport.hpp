@@ -18,7 +18,8 @@ public:
     ~LimitTransport() override;
 
     void publish(std::size_t size) override;
-    bool awaitProgress(const std::function<bool()>& done, std::chrono::milliseconds timeout) override;
+    bool awaitProgress(const std::function<bool()>& done,
+                       std::chrono::milliseconds timeout) override;
 
 private:
     void readAcks(long timeout_ms);

@@ -37,8 +37,8 @@ void stop(mosquitto* client) {
 
 }  // namespace
 
-MosquittoTransport::MosquittoTransport(Progress& progress, int publisher_port,
-                                       int subscriber_port, unsigned window)
+MosquittoTransport::MosquittoTransport(Progress& progress, int publisher_port, int subscriber_port,
+                                       unsigned window)
     : Transport(progress) {
     try {
         subscriber = new_client("kelno-bench-subscriber", this);

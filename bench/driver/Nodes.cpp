@@ -68,8 +68,8 @@ Node start_mosquitto(const Programs& programs, const ScratchDir& scratch, const 
                          "max_queued_messages 1000000\n";
     if (upstream) {
         // A bridge to the broker above, passing our topic up at QoS 1.
-        config += "connection " + name + "-up\n" + "address 127.0.0.1:" +
-                  std::to_string(*upstream) + "\n" +
+        config += "connection " + name + "-up\n" +
+                  "address 127.0.0.1:" + std::to_string(*upstream) + "\n" +
                   "topic kelno-bench out 1\n"
                   "cleansession true\n"
                   "bridge_protocol_version mqttv311\n";

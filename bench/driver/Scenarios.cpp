@@ -20,9 +20,12 @@ constexpr System all_systems[] = {System::Kelno, System::Limit, System::Mosquitt
 
 const char* system_name(System system) {
     switch (system) {
-        case System::Kelno: return "Kelno";
-        case System::Limit: return "limit";
-        case System::Mosquitto: return "Mosquitto";
+        case System::Kelno:
+            return "Kelno";
+        case System::Limit:
+            return "limit";
+        case System::Mosquitto:
+            return "Mosquitto";
     }
     return "";
 }
@@ -37,8 +40,8 @@ struct Figures {
 
 Row make_row(std::string scenario, std::string measure, Unit unit, const Figures& figures,
              std::string note = "") {
-    return Row{std::move(scenario), std::move(measure), unit, figures.kelno, figures.limit,
-               figures.mosquitto, std::move(note)};
+    return Row{std::move(scenario), std::move(measure), unit,           figures.kelno,
+               figures.limit,       figures.mosquitto,  std::move(note)};
 }
 
 std::string size_label(std::size_t size) {
@@ -51,7 +54,7 @@ void progress_line(const std::string& text) { std::cerr << "  " << text << std::
 std::string loss_note(const std::vector<std::pair<System, ThroughputResult>>& results) {
     std::string note;
     for (const auto& [system, result] : results) {
-        if (result.lossPercent() < 0.01) continue;
+        if (result.lossPercent() < 0.05) continue;  // what "%.1f" would show as 0.0
         char text[96];
         std::snprintf(text, sizeof text, "%s%s lost %.1f %%", note.empty() ? "" : "; ",
                       system_name(system), result.lossPercent());
@@ -88,8 +91,12 @@ std::vector<Node> start_nodes(System system, const Programs& programs, const Scr
         if (!nodes.empty()) upstream = nodes.back().input_port;
         const std::string name = "bench-node" + std::to_string(level);
         switch (system) {
-            case System::Kelno: nodes.push_back(start_kelnod(programs, scratch, name, upstream)); break;
-            case System::Limit: nodes.push_back(start_limit_relay(programs, upstream)); break;
+            case System::Kelno:
+                nodes.push_back(start_kelnod(programs, scratch, name, upstream));
+                break;
+            case System::Limit:
+                nodes.push_back(start_limit_relay(programs, upstream));
+                break;
             case System::Mosquitto:
                 nodes.push_back(start_mosquitto(programs, scratch, name, upstream));
                 break;
@@ -110,12 +117,14 @@ void for_each_system(const std::function<void(System)>& measure) {
     }
 }
 
-std::vector<Row> throughput_rows(const std::string& scenario, const Settings& settings,
-                                 const std::vector<std::vector<std::pair<System, ThroughputResult>>>& by_size) {
+std::vector<Row> throughput_rows(
+    const std::string& scenario, const Settings& settings,
+    const std::vector<std::vector<std::pair<System, ThroughputResult>>>& by_size) {
     std::vector<Row> rows;
     for (std::size_t i = 0; i < settings.payload_sizes.size(); ++i) {
         Figures figures;
-        for (const auto& [system, result] : by_size[i]) figures[system] = result.delivered_per_second;
+        for (const auto& [system, result] : by_size[i])
+            figures[system] = result.delivered_per_second;
         rows.push_back(make_row(scenario, "delivered, " + size_label(settings.payload_sizes[i]),
                                 Unit::PerSecond, figures, loss_note(by_size[i])));
     }
@@ -125,7 +134,8 @@ std::vector<Row> throughput_rows(const std::string& scenario, const Settings& se
 }  // namespace
 
 std::vector<Row> live_path_and_latency(const Programs& programs, const Settings& settings) {
-    std::vector<std::vector<std::pair<System, ThroughputResult>>> by_size(settings.payload_sizes.size());
+    std::vector<std::vector<std::pair<System, ThroughputResult>>> by_size(
+        settings.payload_sizes.size());
     Figures delivery[3], ack[3];  // p50, p99, max
     std::string latency_note;
     for_each_system([&](System system) {
@@ -139,11 +149,12 @@ std::vector<Row> live_path_and_latency(const Programs& programs, const Settings&
                                    settings.warmup, settings.duration);
             progress_line(std::string("S1 ") + system_name(system) + " " +
                           size_label(settings.payload_sizes[i]) + ": " +
-                          std::to_string(static_cast<long long>(result.delivered_per_second)) + " msg/s");
+                          std::to_string(static_cast<long long>(result.delivered_per_second)) +
+                          " msg/s");
             by_size[i].emplace_back(system, result);
         }
-        const LatencyResult latency = measure_latency(*transport, progress, settings.latency_payload,
-                                                      settings.latency_messages);
+        const LatencyResult latency = measure_latency(
+            *transport, progress, settings.latency_payload, settings.latency_messages);
         const Percentiles to_delivery = percentiles(latency.to_delivery_us);
         const Percentiles to_ack = percentiles(latency.to_ack_us);
         delivery[0][system] = to_delivery.p50;
@@ -161,12 +172,13 @@ std::vector<Row> live_path_and_latency(const Programs& programs, const Settings&
     });
 
     std::vector<Row> rows = throughput_rows("S1 live path", settings, by_size);
-    const std::string count = std::to_string(settings.latency_messages) + " × " +
-                              size_label(settings.latency_payload);
+    const std::string count =
+        std::to_string(settings.latency_messages) + " × " + size_label(settings.latency_payload);
     const char* stats[] = {"p50", "p99", "max"};
     for (int i = 0; i < 3; ++i) {
         rows.push_back(make_row("S2 latency", std::string("send → delivery, ") + stats[i],
-                                Unit::Microseconds, delivery[i], i == 0 ? count + latency_note : ""));
+                                Unit::Microseconds, delivery[i],
+                                i == 0 ? count + latency_note : ""));
     }
     for (int i = 0; i < 3; ++i) {
         rows.push_back(make_row("S2 latency", std::string("send → ack, ") + stats[i],
@@ -176,56 +188,79 @@ std::vector<Row> live_path_and_latency(const Programs& programs, const Settings&
 }
 
 std::vector<Row> store_scaling(const Programs& programs, const Settings& settings) {
-    std::vector<Row> rows;
+    // Two nodes: one whose store stays empty and one that is filled. The
+    // empty one is measured just before and after each full one, so a machine
+    // whose load drifts during the run does not pass for the store's cost.
     ScratchDir scratch;
-    Node node = start_kelnod(programs, scratch, "bench-store");
-    // Stored messages: routed to a node that never polls.
-    const std::vector<std::string> parked{"bench-parked"};
+    Node empty_node = start_kelnod(programs, scratch, "bench-store-empty");
+    Node full_node = start_kelnod(programs, scratch, "bench-store-full");
 
-    Progress progress;
+    // Stored messages: routed to a node that never polls; the subscriber
+    // acknowledges each one it receives, which removes it again.
     KelnoTransport::Options measured;
-    measured.push_routes = parked;
+    measured.push_routes = {"bench-parked"};
     measured.acknowledge_deliveries = true;
-    KelnoTransport transport(progress, node.input_port, node.input_port, node.output_port, measured);
+    Progress empty_progress, full_progress;
+    KelnoTransport empty(empty_progress, empty_node.input_port, empty_node.input_port,
+                         empty_node.output_port, measured);
+    KelnoTransport full(full_progress, full_node.input_port, full_node.input_port,
+                        full_node.output_port, measured);
 
-    Progress fill_progress;
     KelnoTransport::Options filling;
     filling.app_id = "bench-filler";  // nobody subscribes to it
-    filling.push_routes = parked;
+    filling.push_routes = measured.push_routes;
     filling.subscribe = false;
-    KelnoTransport filler(fill_progress, node.input_port, node.input_port, node.output_port, filling);
+    Progress fill_progress;
+    KelnoTransport filler(fill_progress, full_node.input_port, full_node.input_port,
+                          full_node.output_port, filling);
+
+    const auto measure = [&](Transport& transport, Progress& progress) {
+        return measure_throughput(transport, progress, 64, settings.window, settings.warmup,
+                                  settings.duration);
+    };
+    std::vector<Row> rows;
+    const auto add_row = [&](std::uint64_t level, const ThroughputResult& result,
+                             std::string note) {
+        if (result.lossPercent() >= 0.05) {
+            char lost[48];
+            std::snprintf(lost, sizeof lost, "; %.1f %% lost", result.lossPercent());
+            note += lost;
+        }
+        rows.push_back(make_row("S3 store", "acks, " + std::to_string(level) + " stored (64 B)",
+                                Unit::PerSecond, Figures{result.delivered_per_second, {}, {}},
+                                note));
+        progress_line("S3 " + std::to_string(level) + " stored: " +
+                      std::to_string(static_cast<long long>(result.delivered_per_second)) +
+                      " acks/s");
+    };
 
     std::uint64_t stored = 0;
-    std::optional<double> first_rate;
-    long resident_before_filling = 0;
+    long resident_before = full_node.process->residentKiB();
     for (std::uint64_t level : settings.store_levels) {
-        if (level > stored) {
-            if (resident_before_filling == 0) resident_before_filling = node.process->residentKiB();
-            send_acknowledged(filler, fill_progress, 64, level - stored, settings.window);
-            stored = level;
+        if (level == 0) {
+            add_row(0, measure(full, full_progress), "before it is filled");
+            // Counted from here, the memory is the store's, not the warm-up's.
+            resident_before = full_node.process->residentKiB();
+            continue;
         }
-        const ThroughputResult result = measure_throughput(transport, progress, 64, settings.window,
-                                                           settings.warmup, settings.duration);
-        if (!first_rate) first_rate = result.delivered_per_second;
-        char note[64];
-        std::snprintf(note, sizeof note, "%.0f %% of the rate with an empty store",
-                      100.0 * result.delivered_per_second / *first_rate);
-        rows.push_back(make_row("S3 store",
-                                "acks, " + std::to_string(level) + " stored (64 B)",
-                                Unit::PerSecond, Figures{result.delivered_per_second, {}, {}},
-                                note + std::string(result.lossPercent() >= 0.01 ? "; some lost" : "")));
-        progress_line("S3 " + std::to_string(level) + " stored: " +
-                      std::to_string(static_cast<long long>(result.delivered_per_second)) + " acks/s");
+        send_acknowledged(filler, fill_progress, 64, level - stored, settings.window);
+        stored = level;
+        const double before = measure(empty, empty_progress).delivered_per_second;
+        const ThroughputResult result = measure(full, full_progress);
+        const double after = measure(empty, empty_progress).delivered_per_second;
+        char note[128];
+        std::snprintf(note, sizeof note,
+                      "%.0f %% of the empty node's rate just before and after (%.0f, %.0f)",
+                      200.0 * result.delivered_per_second / (before + after), before, after);
+        add_row(level, result, note);
     }
-    if (stored > 0 && resident_before_filling > 0) {
-        const long resident_after = node.process->residentKiB();
-        const double per_message =
-            1024.0 * static_cast<double>(resident_after - resident_before_filling) /
-            static_cast<double>(stored);
-        rows.push_back(make_row("S3 store",
-                                "resident memory per stored 64 B message",
+    if (stored > 0) {
+        const long resident_after = full_node.process->residentKiB();
+        const double per_message = 1024.0 * static_cast<double>(resident_after - resident_before) /
+                                   static_cast<double>(stored);
+        rows.push_back(make_row("S3 store", "resident memory per stored 64 B message",
                                 Unit::BytesPerMessage, Figures{per_message, {}, {}},
-                                "VmRSS " + std::to_string(resident_before_filling) + " → " +
+                                "VmRSS " + std::to_string(resident_before) + " → " +
                                     std::to_string(resident_after) + " KiB for " +
                                     std::to_string(stored) + " messages"));
     }
@@ -233,7 +268,8 @@ std::vector<Row> store_scaling(const Programs& programs, const Settings& setting
 }
 
 std::vector<Row> chain(const Programs& programs, const Settings& settings) {
-    std::vector<std::vector<std::pair<System, ThroughputResult>>> by_size(settings.payload_sizes.size());
+    std::vector<std::vector<std::pair<System, ThroughputResult>>> by_size(
+        settings.payload_sizes.size());
     for_each_system([&](System system) {
         ScratchDir scratch;
         std::vector<Node> nodes = start_nodes(system, programs, scratch, 3);
@@ -245,7 +281,8 @@ std::vector<Row> chain(const Programs& programs, const Settings& settings) {
                                    settings.warmup, settings.duration);
             progress_line(std::string("S4 ") + system_name(system) + " " +
                           size_label(settings.payload_sizes[i]) + ": " +
-                          std::to_string(static_cast<long long>(result.delivered_per_second)) + " msg/s");
+                          std::to_string(static_cast<long long>(result.delivered_per_second)) +
+                          " msg/s");
             by_size[i].emplace_back(system, result);
         }
     });
@@ -273,22 +310,22 @@ std::vector<Row> footprint(const Programs& programs, const Settings& settings,
     std::vector<Row> rows;
     rows.push_back(make_row("S5 footprint", "idle resident memory (VmRSS)", Unit::KiB, resident,
                             "limit column: the floor program"));
-    rows.push_back(make_row("S5 footprint",
-                            "CPU time over " + std::to_string(settings.idle_time.count()) + " s idle",
-                            Unit::Milliseconds, cpu, "limit column: the floor program"));
+    rows.push_back(make_row(
+        "S5 footprint", "CPU time over " + std::to_string(settings.idle_time.count()) + " s idle",
+        Unit::Milliseconds, cpu, "limit column: the floor program"));
     double total = 0;
     for (const std::string& path : shipped.binaries) total += static_cast<double>(file_size(path));
     for (const std::string& path : shipped.libraries) total += static_cast<double>(file_size(path));
     const double kelnod_and_libraries = [&] {
         double sum = static_cast<double>(file_size(shipped.binaries.front()));
-        for (const std::string& path : shipped.libraries) sum += static_cast<double>(file_size(path));
+        for (const std::string& path : shipped.libraries)
+            sum += static_cast<double>(file_size(path));
         return sum;
     }();
-    rows.push_back(make_row("S5 footprint", "kelnod and its three libraries", Unit::Bytes,
-                            Figures{kelnod_and_libraries,
-                                    static_cast<double>(file_size(programs.limit_relay)),
-                                    static_cast<double>(file_size(programs.mosquitto))},
-                            "limit: the relay binary; Mosquitto: the broker binary"));
+    rows.push_back(make_row(
+        "S5 footprint", "kelnod and its three libraries", Unit::Bytes,
+        Figures{kelnod_and_libraries, {}, static_cast<double>(file_size(programs.mosquitto))},
+        "Mosquitto: the broker binary"));
     for (const auto* list : {&shipped.binaries, &shipped.libraries}) {
         for (const std::string& path : *list) {
             const std::string name = path.substr(path.rfind('/') + 1);

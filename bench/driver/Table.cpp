@@ -9,12 +9,18 @@ namespace {
 
 const char* unit_name(Unit unit) {
     switch (unit) {
-        case Unit::PerSecond: return "msg/s";
-        case Unit::Microseconds: return "µs";
-        case Unit::KiB: return "KiB";
-        case Unit::Bytes: return "bytes";
-        case Unit::Milliseconds: return "ms";
-        case Unit::BytesPerMessage: return "B/msg";
+        case Unit::PerSecond:
+            return "msg/s";
+        case Unit::Microseconds:
+            return "µs";
+        case Unit::KiB:
+            return "KiB";
+        case Unit::Bytes:
+            return "bytes";
+        case Unit::Milliseconds:
+            return "ms";
+        case Unit::BytesPerMessage:
+            return "B/msg";
     }
     return "";
 }

@@ -119,7 +119,8 @@ int main(int argc, char** argv) {
     stop_children_on_interrupt();
     if (fixed_count > 0) {
         try {
-            return count_run(programs, fixed_count, 100);  // a subscriber under a profiler must keep up
+            return count_run(programs, fixed_count,
+                             100);  // a subscriber under a profiler must keep up
         } catch (const std::exception& error) {
             std::cerr << "kelno_bench: " << error.what() << std::endl;
             return 1;
