@@ -16,9 +16,9 @@ namespace {
 std::shared_ptr<kelnom::Message> parked_message() {
     kelnom::Payload payload(64, "bin");
     return std::make_shared<kelnom::Message>(
-        std::move(payload), kelnom::Message::Config("bench-app", {"bench-parked"},
-                                                    std::chrono::seconds(60),
-                                                    kelnom::Message::AckMode::NoAck));
+        std::move(payload),
+        kelnom::Message::Config("bench-app", {"bench-parked"}, std::chrono::seconds(60),
+                                kelnom::Message::AckMode::NoAck));
 }
 
 void KeepAndAcknowledge(benchmark::State& state) {
