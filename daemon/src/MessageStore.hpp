@@ -15,6 +15,13 @@ namespace kelnod {
 // levels in byte order. A message stays until an acknowledgement names it.
 class MessageStore {
 public:
+    MessageStore() = default;
+    // The index points into the maps' nodes: a copy's would point into ours.
+    MessageStore(const MessageStore&) = delete;
+    MessageStore& operator=(const MessageStore&) = delete;
+    MessageStore(MessageStore&&) = default;  // nodes stay where they are
+    MessageStore& operator=(MessageStore&&) = default;
+
     // Keeps the message under its first push route (replacing one with the same
     // id there); a message without push routes is not kept.
     void keep(const std::shared_ptr<kelnom::Message>& message);
