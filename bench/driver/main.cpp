@@ -3,8 +3,9 @@
 // output (progress on standard error).
 //   kelno_bench [--quick] [--only S1,S2,S3,S4,S5] [--kelnod PROGRAM]
 //   kelno_bench --count N [--kelnod PROGRAM]
-// --kelnod runs another program as the daemon, e.g. a script that starts the
-// real one under a profiler. --count sends exactly N 64-byte messages through
+// --kelnod runs another program as the daemon, e.g. a script that execs the
+// real one under valgrind. It must exec: the driver stops the process it
+// started, and a kelnod left behind as a wrapper's child would outlive it. --count sends exactly N 64-byte messages through
 // one kelnod to a subscriber and prints nothing else: run under callgrind
 // with two values of N, the difference gives the instructions per message.
 #include <sys/utsname.h>
