@@ -5,9 +5,10 @@
 //   kelno_bench --count N [--kelnod PROGRAM]
 // --kelnod runs another program as the daemon, e.g. a script that execs the
 // real one under valgrind. It must exec: the driver stops the process it
-// started, and a kelnod left behind as a wrapper's child would outlive it. --count sends exactly N 64-byte messages through
-// one kelnod to a subscriber and prints nothing else: run under callgrind
-// with two values of N, the difference gives the instructions per message.
+// started, and a kelnod left behind as a wrapper's child would outlive it.
+// --count sends exactly N 64-byte messages through one kelnod to a subscriber
+// and prints nothing else: run under callgrind with two values of N, the
+// difference gives the instructions per message.
 #include <sys/utsname.h>
 #include <zmq.h>
 
