@@ -28,6 +28,9 @@ LimitTransport::LimitTransport(Progress& progress, int router_port, int pub_port
     zmq_setsockopt(dealer, ZMQ_LINGER, &no_linger, sizeof no_linger);
     zmq_setsockopt(sub, ZMQ_LINGER, &no_linger, sizeof no_linger);
     zmq_setsockopt(dealer, ZMQ_IDENTITY, "kelno-bench|disp", 16);
+    // A relay that stopped taking messages fails the run instead of hanging it.
+    const int send_timeout_ms = 5000;
+    zmq_setsockopt(dealer, ZMQ_SNDTIMEO, &send_timeout_ms, sizeof send_timeout_ms);
     zmq_setsockopt(sub, ZMQ_SUBSCRIBE, topic, std::char_traits<char>::length(topic));
     const std::string host = "tcp://127.0.0.1:";
     if (zmq_connect(dealer, (host + std::to_string(router_port)).c_str()) != 0 ||
@@ -56,7 +59,10 @@ void LimitTransport::publish(std::size_t size) {
     char size_line[32];
     const int size_length = std::snprintf(size_line, sizeof size_line, "p_size|%zu", size);
 
-    zmq_send(dealer, &delimiter, 1, ZMQ_SNDMORE);
+    // Once the first frame is taken, the rest of the message is too.
+    if (zmq_send(dealer, &delimiter, 1, ZMQ_SNDMORE) < 0) {
+        throw std::runtime_error("the limit relay does not take messages");
+    }
     send_text(dealer, "MSG", 3);
     send_text(dealer, "ack_mode|0", 10);
     send_text(dealer, "app_id|kelno-bench", 18);
