@@ -6,12 +6,11 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
-#include <ostream>
 #include <string>
-#include <vector>
 
 #include "ChildProcess.hpp"
 #include "DaemonProcess.hpp"
+#include "StopSignals.hpp"
 
 namespace client_test {
 namespace {
@@ -19,20 +18,7 @@ namespace {
 using kelno_test::ChildProcess;
 using namespace std::chrono_literals;
 
-struct Signals {
-    const char* name;
-    std::vector<int> sent;  // back to back, in this order
-};
-
-void PrintTo(const Signals& signals, std::ostream* out) { *out << signals.name; }
-
-std::vector<int> storm(int count) {
-    std::vector<int> signals;
-    for (int i = 0; i < count; ++i) signals.push_back(i % 2 == 0 ? SIGTERM : SIGINT);
-    return signals;
-}
-
-class SignalsWhileSending : public ::testing::TestWithParam<Signals> {};
+class SignalsWhileSending : public ::testing::TestWithParam<kelno_test::StopSignals> {};
 
 TEST_P(SignalsWhileSending, EndTheProgramInOrder) {
     kelno_test::DaemonProcess daemon;
@@ -47,12 +33,8 @@ TEST_P(SignalsWhileSending, EndTheProgramInOrder) {
     EXPECT_EQ(program.out(), "traffic flowing\nloop returned\nsenders ended\n");
 }
 
-INSTANTIATE_TEST_SUITE_P(OnceAndStorm, SignalsWhileSending,
-                         ::testing::Values(Signals{"Int", {SIGINT}}, Signals{"Term", {SIGTERM}},
-                                           Signals{"StormOfFifty", storm(50)}),
-                         [](const ::testing::TestParamInfo<Signals>& info) {
-                             return info.param.name;
-                         });
+INSTANTIATE_TEST_SUITE_P(OnceAndStorm, SignalsWhileSending, kelno_test::once_and_storm(),
+                         kelno_test::stop_signals_name);
 
 }  // namespace
 }  // namespace client_test

@@ -5,14 +5,13 @@
 #include <signal.h>
 #include <sys/stat.h>
 
-#include <ostream>
 #include <string>
-#include <vector>
 
 #include "ChildProcess.hpp"
 #include "DaemonProcess.hpp"
 #include "Flood.hpp"
 #include "FreePort.hpp"
+#include "StopSignals.hpp"
 #include "TempDir.hpp"
 
 namespace kelno_test {
@@ -50,20 +49,7 @@ INSTANTIATE_TEST_SUITE_P(TermAndInt, SignalDuringStartUp, ::testing::Values(SIGT
                              return info.param == SIGINT ? "Interrupt" : "Terminate";
                          });
 
-struct Signals {
-    const char* name;
-    std::vector<int> sent;  // back to back, in this order
-};
-
-void PrintTo(const Signals& signals, std::ostream* out) { *out << signals.name; }
-
-std::vector<int> storm(int count) {
-    std::vector<int> signals;
-    for (int i = 0; i < count; ++i) signals.push_back(i % 3 == 0 ? SIGINT : SIGTERM);
-    return signals;
-}
-
-class SignalsWhileServing : public ::testing::TestWithParam<Signals> {};
+class SignalsWhileServing : public ::testing::TestWithParam<StopSignals> {};
 
 // With a peer flooding the channeler, the signals land inside the request
 // handlers, between ZeroMQ calls as often as in them.
@@ -79,12 +65,7 @@ TEST_P(SignalsWhileServing, EndInOrder) {
     EXPECT_TRUE(flood.stop());
 }
 
-INSTANTIATE_TEST_SUITE_P(OnceAndStorm, SignalsWhileServing,
-                         ::testing::Values(Signals{"Term", {SIGTERM}}, Signals{"Int", {SIGINT}},
-                                           Signals{"StormOfFifty", storm(50)}),
-                         [](const ::testing::TestParamInfo<Signals>& info) {
-                             return info.param.name;
-                         });
+INSTANTIATE_TEST_SUITE_P(OnceAndStorm, SignalsWhileServing, once_and_storm(), stop_signals_name);
 
 }  // namespace
 }  // namespace kelno_test

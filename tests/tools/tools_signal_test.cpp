@@ -4,11 +4,11 @@
 #include <signal.h>
 
 #include <string>
-#include <vector>
 
 #include "ChildProcess.hpp"
 #include "DaemonProcess.hpp"
 #include "Flood.hpp"
+#include "StopSignals.hpp"
 
 namespace {
 
@@ -20,7 +20,7 @@ using kelno_test::WireMessage;
 using namespace std::chrono_literals;
 
 void send_storm(ChildProcess& program) {
-    for (int i = 0; i < 50; ++i) program.signal(i % 2 == 0 ? SIGINT : SIGTERM);
+    for (int signal : kelno_test::signal_storm(50)) program.signal(signal);
 }
 
 void expect_ends_with(const std::string& out, const std::string& closing_line) {
