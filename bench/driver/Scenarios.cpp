@@ -117,6 +117,22 @@ void for_each_system(const std::function<void(System)>& measure) {
     }
 }
 
+// Throughput at every payload size of the settings, added to `by_size`.
+void measure_each_size(const char* scenario, System system, Transport& transport,
+                       Progress& progress, const Settings& settings,
+                       std::vector<std::vector<std::pair<System, ThroughputResult>>>& by_size) {
+    for (std::size_t i = 0; i < settings.payload_sizes.size(); ++i) {
+        const ThroughputResult result =
+            measure_throughput(transport, progress, settings.payload_sizes[i], settings.window,
+                               settings.warmup, settings.duration);
+        progress_line(std::string(scenario) + " " + system_name(system) + " " +
+                      size_label(settings.payload_sizes[i]) + ": " +
+                      std::to_string(static_cast<long long>(result.delivered_per_second)) +
+                      " msg/s");
+        by_size[i].emplace_back(system, result);
+    }
+}
+
 std::vector<Row> throughput_rows(
     const std::string& scenario, const Settings& settings,
     const std::vector<std::vector<std::pair<System, ThroughputResult>>>& by_size) {
@@ -143,16 +159,7 @@ std::vector<Row> live_path_and_latency(const Programs& programs, const Settings&
         std::vector<Node> nodes = start_nodes(system, programs, scratch, 1);
         Progress progress;
         auto transport = connect(system, progress, nodes[0], nodes[0], settings);
-        for (std::size_t i = 0; i < settings.payload_sizes.size(); ++i) {
-            const ThroughputResult result =
-                measure_throughput(*transport, progress, settings.payload_sizes[i], settings.window,
-                                   settings.warmup, settings.duration);
-            progress_line(std::string("S1 ") + system_name(system) + " " +
-                          size_label(settings.payload_sizes[i]) + ": " +
-                          std::to_string(static_cast<long long>(result.delivered_per_second)) +
-                          " msg/s");
-            by_size[i].emplace_back(system, result);
-        }
+        measure_each_size("S1", system, *transport, progress, settings, by_size);
         const LatencyResult latency = measure_latency(
             *transport, progress, settings.latency_payload, settings.latency_messages);
         const Percentiles to_delivery = percentiles(latency.to_delivery_us);
@@ -275,16 +282,7 @@ std::vector<Row> chain(const Programs& programs, const Settings& settings) {
         std::vector<Node> nodes = start_nodes(system, programs, scratch, 3);
         Progress progress;
         auto transport = connect(system, progress, nodes.back(), nodes.front(), settings);
-        for (std::size_t i = 0; i < settings.payload_sizes.size(); ++i) {
-            const ThroughputResult result =
-                measure_throughput(*transport, progress, settings.payload_sizes[i], settings.window,
-                                   settings.warmup, settings.duration);
-            progress_line(std::string("S4 ") + system_name(system) + " " +
-                          size_label(settings.payload_sizes[i]) + ": " +
-                          std::to_string(static_cast<long long>(result.delivered_per_second)) +
-                          " msg/s");
-            by_size[i].emplace_back(system, result);
-        }
+        measure_each_size("S4", system, *transport, progress, settings, by_size);
     });
     return throughput_rows("S4 chain of 3", settings, by_size);
 }
