@@ -12,7 +12,8 @@ namespace kelnod {
 // The node never waits for a peer: ZeroMQ keeps a bounded queue per peer and a
 // send to a full one fails at once (EAGAIN). The first such drop is reported
 // on standard error; later ones are counted until the peer takes a send
-// again, so a stuck peer costs the log two lines, not one per message.
+// again, so a stuck peer costs the log two lines each time its queue fills,
+// not one per message.
 class PeerSendQueues {
 public:
     // Runs `send`, a send to `peer`; true when ZeroMQ took it. When the peer's
