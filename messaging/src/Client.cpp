@@ -41,10 +41,9 @@ void write_to_node(const char* unavailable_line, ContextLine&& context_line, Wri
     }
 }
 
-// Made once, as they are passed for every pass or every message read.
-const std::string send_all_context = "While trying to send all queued messages";
-const std::string listener_context = "While trying to read request on Client listener";
-const std::string dispenser_context = "While trying to read request on Client dispenser";
+constexpr const char* send_all_context = "While trying to send all queued messages";
+constexpr const char* listener_context = "While trying to read request on Client listener";
+constexpr const char* dispenser_context = "While trying to read request on Client dispenser";
 
 }  // namespace
 

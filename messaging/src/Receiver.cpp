@@ -65,13 +65,12 @@ std::pair<std::string, std::string> split_header_frame(const char* data, int siz
             std::string(data + key_size + 1, static_cast<std::size_t>(size) - key_size - 1)};
 }
 
-// Context lines as strings made once: these are added on every receive path
-// and must not cost an allocation per message.
-const std::string routes_context = "While trying to receive routes of request";
-const std::string headers_context = "While trying to receive headers";
-const std::string protocol_headers_context = "While trying to receive protocol headers of request";
-const std::string payload_context = "While trying to receive payload";
-const std::string termination_context = "While trying to receive termination delimiter";
+constexpr const char* routes_context = "While trying to receive routes of request";
+constexpr const char* headers_context = "While trying to receive headers";
+constexpr const char* protocol_headers_context =
+    "While trying to receive protocol headers of request";
+constexpr const char* payload_context = "While trying to receive payload";
+constexpr const char* termination_context = "While trying to receive termination delimiter";
 const std::string more_frames_text = "Expected more frames. Next section: ";
 
 std::string decode_context_line(const std::string& command) {

@@ -13,9 +13,8 @@ namespace kelnom {
 
 namespace {
 
-// Made once: a context line is passed on every send, not only on failure.
-const std::string payload_request_context = "While trying to send frames of payload request";
-const std::string request_context = "While trying to send frames of request";
+constexpr const char* payload_request_context = "While trying to send frames of payload request";
+constexpr const char* request_context = "While trying to send frames of request";
 
 // Header lines up to this size are put together on the stack.
 constexpr std::size_t stack_line_size = 256;

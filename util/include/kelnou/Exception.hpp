@@ -46,13 +46,15 @@ private:
 };
 
 // Runs `action`; a kelnou::Exception leaving it gets `line` added and is rethrown.
-// The one shape of the context idiom, so call sites stay a single line.
-template <typename Action>
-decltype(auto) with_context(const std::string& line, Action&& action) {
+// The one shape of the context idiom, so call sites stay a single line. The
+// line (a literal or a string) becomes a string only on failure: contexts are
+// passed on every send and receive, and must not cost an allocation each.
+template <typename Line, typename Action>
+decltype(auto) with_context(const Line& line, Action&& action) {
     try {
         return std::forward<Action>(action)();
     } catch (Exception& e) {
-        e.throwWithContext(line);
+        e.throwWithContext(std::string(line));
     }
 }
 
