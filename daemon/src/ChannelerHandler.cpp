@@ -7,49 +7,45 @@
 
 namespace kelnod {
 
+using kelnom::RequestKind;
 using kelnom::internal_objects::Ack;
-using kelnom::internal_objects::GetRegistry;
 using kelnom::internal_objects::Inbox;
-using kelnom::internal_objects::Request;
 
 ChannelerHandler::ChannelerHandler(const Settings& settings, NodeSockets& sockets,
                                    MessageStore& store, NodeRegistry& registry)
     : settings(settings), sockets(sockets), store(store), registry(registry) {}
 
 void ChannelerHandler::operator()(cplt::Socket*) {
-    std::string route;
-    std::unique_ptr<Request> request =
-        kelnou::with_context("While receiving request on channeler", [&] {
-            auto& receiver = sockets.channeler_receiver;
-            receiver.readFrame();
-            route = receiver.frameText();
-            receiver.expectMore("");
-            auto received = receiver.receive();
-            // One ZeroMQ message is one request. Frames after its end would be
-            // read as the next request, with a route of the peer's choosing.
-            receiver.getSocket()->flushMessage();
-            return received;
-        });
+    kelnom::RoutedRequest received =
+        kelnou::with_context("While receiving request on channeler",
+                             [&] { return sockets.channeler_receiver.receiveRouted(); });
 
-    if (auto* ack = dynamic_cast<Ack*>(request.get())) {
-        handleAck(*ack);
-    } else if (auto* message = dynamic_cast<kelnom::Message*>(request.get())) {
-        request.release();
-        handleMessage(std::unique_ptr<kelnom::Message>(message), route);
-    } else if (auto* inbox = dynamic_cast<Inbox*>(request.get())) {
-        handleInbox(*inbox, route);
-    } else if (dynamic_cast<GetRegistry*>(request.get()) != nullptr) {
-        handleGetRegistry(route);
+    auto& request = *received.request;
+    switch (request.kind()) {
+        case RequestKind::Ack:
+            handleAck(static_cast<const Ack&>(request));
+            return;
+        case RequestKind::Message:
+            handleMessage(std::unique_ptr<kelnom::Message>(
+                              static_cast<kelnom::Message*>(received.request.release())),
+                          received.peer);
+            return;
+        case RequestKind::Inbox:
+            handleInbox(static_cast<const Inbox&>(request), received.peer);
+            return;
+        case RequestKind::GetRegistry:
+            handleGetRegistry(received.peer);
+            return;
+        case RequestKind::Registry:
+            return;  // a registry reply sent to us means nothing here
     }
-    // Anything else (a registry reply sent to us, ...) is dropped silently.
 }
 
 void ChannelerHandler::handleAck(const Ack& ack) { store.removeAcknowledged(ack.messageId()); }
 
 void ChannelerHandler::handleGetRegistry(const std::string& route) {
     say("Get reg on channeler");
-    sockets.sendToPeer(registry.reply(), route,
-                       [] { return std::string("registry reply dropped"); });
+    sockets.toPeer(route, registry.reply(), Cargo::registry_reply);
 }
 
 }  // namespace kelnod

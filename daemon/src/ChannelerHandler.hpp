@@ -4,7 +4,6 @@
 #include <string>
 
 #include <kelnom/Ack.hpp>
-#include <kelnom/GetRegistry.hpp>
 #include <kelnom/Inbox.hpp>
 #include <kelnom/Message.hpp>
 
@@ -35,9 +34,7 @@ private:
     void handleInbox(const kelnom::internal_objects::Inbox& inbox, const std::string& route);
     void handleGetRegistry(const std::string& route);
 
-    void acknowledgeReceipt(const kelnom::Message& message, const std::string& route);
     void forwardUp(kelnom::Message& message);
-    static std::string notPassedUp(const kelnom::Message& message);
 
     const Settings& settings;
     NodeSockets& sockets;

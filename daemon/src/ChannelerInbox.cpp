@@ -20,15 +20,7 @@ void ChannelerHandler::handleInbox(const Inbox& inbox, const std::string& route)
     if (!message) return;
     say("We have an inboxed message: " + message->msgId());
     // It stays kept: the next poll gets it again until it is acknowledged.
-    send_or_report(
-        [&] {
-            sockets.sendToPeer(*message, route, [&] {
-                return "stored message " + message->msgId() + " not handed over, it stays stored";
-            });
-        },
-        [&](const kelnou::Exception& error) {
-            report("Failed to send message after inbox request. " + error.generateMessage());
-        });
+    sockets.toPeer(route, *message, Cargo::handover, message->msgId());
 }
 
 }  // namespace kelnod

@@ -3,7 +3,6 @@
 #include "ChannelerHandler.hpp"
 
 #include "Console.hpp"
-#include "Publish.hpp"
 
 namespace kelnod {
 
@@ -12,45 +11,21 @@ void ChannelerHandler::handleMessage(std::unique_ptr<kelnom::Message> received,
     say("Received MSG");
     std::shared_ptr<kelnom::Message> message = std::move(received);
 
-    acknowledgeReceipt(*message, route);
-    // The store holds this very object, so the origin nodes appended below are
+    // A sender that has gone away must not cost the message we already hold.
+    sockets.toPeer(route, message->generate_ack(), Cargo::receipt, message->msgId());
+    // The store holds this very object, so the origin node appended below is
     // part of what later inbox polls receive.
     store.keep(message);
     forwardUp(*message);
-    publish_locally(sockets.broadcaster_sender, *message);
-}
-
-void ChannelerHandler::acknowledgeReceipt(const kelnom::Message& message,
-                                          const std::string& route) {
-    // A sender that has gone away must not cost the message we already hold.
-    send_or_report(
-        [&] {
-            sockets.sendToPeer(message.generate_ack(), route, [&] {
-                return "acknowledgement of message " + message.msgId() + " dropped";
-            });
-        },
-        [&](const kelnou::Exception& error) {
-            report("Failed to acknowledge message " + message.msgId() +
-                   ", error read: " + error.generateMessage());
-        });
-}
-
-std::string ChannelerHandler::notPassedUp(const kelnom::Message& message) {
-    // The store keeps what has a route: it still reaches its node by inbox poll.
-    const bool kept = !message.pushRoutes().empty();
-    return "message " + message.msgId() + " not passed up" + (kept ? ", it stays stored here" : "");
+    sockets.publish(*message);
 }
 
 void ChannelerHandler::forwardUp(kelnom::Message& message) {
-    for (std::size_t i = 0; i < sockets.forwarder_senders.size(); ++i) {
-        message.appendOriginNode(settings.node_name);
-        send_or_report([&] { sockets.sendUp(i, message, [&] { return notPassedUp(message); }); },
-                       [&](const kelnou::Exception& error) {
-                           report("We could not send a message UP on forwarder: " +
-                                  settings.forwarder_remotes[i]);
-                           report("Error read: " + error.generateMessage());
-                       });
-    }
+    if (!sockets.upstream) return;
+    message.appendOriginNode(settings.node_name);
+    // The store keeps what has a route: it still reaches its node by inbox poll.
+    const Cargo cargo = message.pushRoutes().empty() ? Cargo::passed_up : Cargo::passed_up_kept;
+    sockets.up(message, cargo, message.msgId());
 }
 
 }  // namespace kelnod

@@ -3,6 +3,7 @@
 #include "MessageStore.hpp"
 #include "NodeRegistry.hpp"
 #include "NodeSockets.hpp"
+#include "RecentIds.hpp"
 
 namespace cplt {
 class Socket;
@@ -10,19 +11,27 @@ class Socket;
 
 namespace kelnod {
 
-// Serves one request from the upstream node per call, on the forwarder socket
-// it arrived on: acknowledgements of what we passed up, messages kept upstream
-// for this node, and registry queries.
+// Serves one request from the upstream node per call: acknowledgements of
+// what we passed up, messages kept upstream for this node, and registry
+// queries.
 class ForwarderHandler {
 public:
+    // How many ids of messages that came down are remembered, so that the
+    // copies an upstream node hands over for piled-up polls are published
+    // once. The copies of one message arrive within a few polls of each other.
+    static constexpr std::size_t _remembered_deliveries = 4096;
+
     ForwarderHandler(NodeSockets& sockets, MessageStore& store, NodeRegistry& registry);
 
     void operator()(cplt::Socket* forwarder);
 
 private:
+    void handleMessage(const kelnom::Message& message);
+
     NodeSockets& sockets;
     MessageStore& store;
     NodeRegistry& registry;
+    RecentIds delivered;  // ids of messages from upstream published here
 };
 
 }  // namespace kelnod

@@ -37,4 +37,13 @@ cplt::InputSelector::Handler guarded(cplt::InputSelector::Handler handler) {
     };
 }
 
+cplt::InputSelector::Handler serve_ready(cplt::InputSelector::Handler serve_one, int most) {
+    return [serve_one = std::move(serve_one), most](cplt::Socket* socket) {
+        for (int served = 0; served < most; ++served) {
+            serve_one(socket);
+            if (!socket->hasInput()) return;
+        }
+    };
+}
+
 }  // namespace kelnod

@@ -11,4 +11,9 @@ namespace kelnod {
 // closed meanwhile (it becomes termination).
 cplt::InputSelector::Handler guarded(cplt::InputSelector::Handler handler);
 
+// Calls `serve_one` for each request ready on the socket, at most `most` times
+// per wake-up: a burst is served without a poll per request, and no socket
+// starves the others.
+cplt::InputSelector::Handler serve_ready(cplt::InputSelector::Handler serve_one, int most);
+
 }  // namespace kelnod

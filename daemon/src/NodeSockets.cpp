@@ -1,6 +1,6 @@
 #include "NodeSockets.hpp"
 
-#include <kelnou/Uuid.hpp>
+#include <cerrno>
 
 namespace kelnod {
 
@@ -8,13 +8,11 @@ namespace {
 
 std::string any_interface(int port) { return "tcp://*:" + std::to_string(port); }
 
-// A send to a peer that does not read (or to a missing upstream) fails at
-// once instead of blocking the node's only thread. The limit applies to the
-// connections made after it is set, so it comes before bind and connect.
-void never_block(cplt::Socket& socket, int queue_limit) {
-    socket.setSendHWM(queue_limit);
-    socket.setDefaultWait(false);
-}
+// How reports name the broadcaster's subscribers: PUB does not say which one
+// is full.
+const std::string subscriber_label = "broadcaster subscriber";
+
+const std::string no_remote;
 
 }  // namespace
 
@@ -23,34 +21,61 @@ NodeSockets::NodeSockets(const Settings& settings)
       channeler_sender(&channeler),
       channeler_receiver(&channeler),
       broadcaster(cplt::SocketType::Pub),
-      broadcaster_sender(&broadcaster),
-      forwarder_remotes(settings.forwarder_remotes) {
+      broadcaster_sender(&broadcaster) {
     channeler.setIdentity(settings.node_name + "|chnler");
     // A client restarted under the same application id reconnects with the
     // identity its previous run still holds; it must be heard at once.
     channeler.setRouterHandover(true);
-    never_block(channeler, settings.send_queues.channeler);
+    // A send to a peer that does not read fails at once instead of blocking
+    // the node's only thread. The options apply to connections made after them.
+    channeler.setSendHWM(settings.send_queues.channeler);
+    channeler.setDefaultWait(false);
+    channeler.setMaxMessageSize(settings.max_message_size);
     channeler.bind(any_interface(settings.channeler_port));
 
     broadcaster.setIdentity(settings.node_name + "|brd");
-    // A subscriber that falls behind misses publications; PUB drops, never waits.
     broadcaster.setSendHWM(settings.send_queues.broadcaster);
+    // A full subscriber queue makes the send fail instead of dropping it
+    // unseen; publish() then sends again the lossy way and counts the drop.
+    broadcaster.setNoDrop(true);
+    broadcaster.setDefaultWait(false);
     broadcaster.bind(any_interface(settings.broadcaster_port));
 
-    forwarder_senders.reserve(settings.forwarder_remotes.size());
-    for (const auto& remote : settings.forwarder_remotes) {
-        cplt::Socket& forwarder = forwarders.emplace_back(cplt::SocketType::Dealer);
-        forwarder.setIdentity(settings.node_name + "|fwd|" + kelnou::generate_str_uuid());
-        never_block(forwarder, settings.send_queues.forwarder);
-        forwarder.connect(remote);
-        forwarder_senders.emplace_back(&forwarder);
+    if (!settings.forwarder_remotes.empty()) {
+        upstream.emplace(settings, settings.forwarder_remotes.front());
     }
 }
 
-std::size_t NodeSockets::forwarderIndex(const cplt::Socket* forwarder) const {
-    std::size_t index = 0;
-    while (index + 1 < forwarders.size() && &forwarders[index] != forwarder) ++index;
-    return index;
+SendOutcome NodeSockets::toPeer(const std::string& route,
+                                const kelnom::internal_objects::Request& request, Cargo cargo,
+                                const std::string& message_id) {
+    return peer_queues.send(
+        peer_label(route), [&] { channeler_sender.send(request, &route); }, cargo, message_id,
+        no_remote);
+}
+
+SendOutcome NodeSockets::up(const kelnom::internal_objects::Request& request, Cargo cargo,
+                            const std::string& message_id) {
+    Upstream& link = *upstream;
+    return peer_queues.send(
+        "peer " + link.remote(), [&] { link.sender.send(request, nullptr); }, cargo, message_id,
+        link.remote());
+}
+
+SendOutcome NodeSockets::publish(const kelnom::Message& message) {
+    const std::string& topic = message.appId();
+    const SendOutcome outcome = peer_queues.send(
+        subscriber_label, [&] { broadcaster_sender.send(message, &topic); }, Cargo::publication,
+        message.msgId(), no_remote);
+    if (outcome != SendOutcome::queue_full) return outcome;
+    // Some subscriber is full: the others still get the message. This send is
+    // not part of the episode (it cannot find a queue full), hence no name.
+    broadcaster.setNoDrop(false);
+    const SendOutcome lossy = peer_queues.send(
+        std::string(), [&] { broadcaster_sender.send(message, &topic); }, Cargo::publication,
+        message.msgId(), no_remote);
+    broadcaster.setNoDrop(true);
+    return lossy == SendOutcome::sent ? SendOutcome::queue_full : lossy;
 }
 
 }  // namespace kelnod

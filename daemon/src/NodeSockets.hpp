@@ -1,49 +1,46 @@
 #pragma once
 
-#include <deque>
+#include <optional>
 #include <string>
-#include <vector>
 
 #include <cplt/Socket.hpp>
+#include <kelnom/Message.hpp>
 #include <kelnom/Receiver.hpp>
+#include <kelnom/Request.hpp>
 #include <kelnom/Sender.hpp>
 
 #include "PeerSendQueues.hpp"
+#include "SendOutcome.hpp"
 #include "Settings.hpp"
+#include "Upstream.hpp"
 
 namespace kelnod {
 
-// The daemon's sockets with their senders and receiver, opened in start-up
-// order: channeler, broadcaster, then one forwarder per upstream remote. A
-// failure to bind or connect throws, and what was opened is closed again.
-// Sends never wait: each peer has a bounded queue (the settings' limits).
+// The daemon's sockets with their senders and receivers, opened in start-up
+// order: channeler, broadcaster, then the link to the upstream node if there
+// is one. A failure to bind or connect throws, and what was opened is closed
+// again.
+//
+// Every send goes through here and never waits: each peer has a bounded
+// queue (the settings' limits). A send says what became of it and has
+// reported a drop or a failure already, so callers only decide what follows.
 class NodeSockets {
 public:
     explicit NodeSockets(const Settings& settings);
     NodeSockets(const NodeSockets&) = delete;
     NodeSockets& operator=(const NodeSockets&) = delete;
 
-    // Sends a request to the peer `route` on the channeler. False when the
-    // peer's queue is full: reported, with `dropped()` saying what it misses.
-    template <typename Request, typename Dropped>
-    bool sendToPeer(const Request& request, const std::string& route, Dropped&& dropped) {
-        return peer_queues.send(
-            route, [&] { channeler_sender.send(request, &route); }, dropped);
-    }
-
-    // Sends a request up through forwarder `index`; false when the upstream
-    // node's queue is full (reported like sendToPeer).
-    template <typename Request, typename Dropped>
-    bool sendUp(std::size_t index, const Request& request, Dropped&& dropped) {
-        return peer_queues.send(
-            forwarder_remotes[index], [&] { forwarder_senders[index].send(request, nullptr); },
-            dropped);
-    }
-
-    const std::string& forwarderRemote(std::size_t index) const { return forwarder_remotes[index]; }
-
-    // The index of a forwarder socket in `forwarders`.
-    std::size_t forwarderIndex(const cplt::Socket* forwarder) const;
+    // To the peer `route` on the channeler. `message_id` names the message
+    // the request carries or answers, for reports.
+    SendOutcome toPeer(const std::string& route, const kelnom::internal_objects::Request& request,
+                       Cargo cargo, const std::string& message_id = {});
+    // Up through the forwarder; only when there is an upstream node.
+    SendOutcome up(const kelnom::internal_objects::Request& request, Cargo cargo,
+                   const std::string& message_id = {});
+    // To the local subscribers of the message's application id. A subscriber
+    // whose queue is full misses it, and the drop is counted like a full
+    // peer queue's; the others get it.
+    SendOutcome publish(const kelnom::Message& message);
 
     cplt::Socket channeler;
     kelnom::Sender channeler_sender;
@@ -52,12 +49,12 @@ public:
     cplt::Socket broadcaster;
     kelnom::Sender broadcaster_sender;
 
-    // A deque never moves its sockets, so the senders' pointers stay valid.
-    std::deque<cplt::Socket> forwarders;
-    std::vector<kelnom::Sender> forwarder_senders;  // same index as `forwarders`
+    std::optional<Upstream> upstream;
+
+    // Sends dropped for full queues since start.
+    std::uint64_t dropsCounted() const { return peer_queues.dropsCounted(); }
 
 private:
-    std::vector<std::string> forwarder_remotes;  // the upstream endpoints, same index
     PeerSendQueues peer_queues;
 };
 

@@ -1,48 +1,36 @@
 #include "PeerSendQueues.hpp"
 
-#include <cstdio>
-
-#include "Console.hpp"
+#include <kelnou/Printable.hpp>
 
 namespace kelnod {
 
-void PeerSendQueues::queueFull(const std::string& peer, const std::string& dropped) {
-    auto [entry, first_drop] = full_peers.try_emplace(peer, 0);
+void PeerSendQueues::queueFull(const std::string& who, const std::string& dropped) {
+    ++drops_counted;
+    auto [entry, first_drop] = full_peers.try_emplace(who, 0);
     ++entry->second;
     if (!first_drop) return;
-    report("peer " + printable_identity(peer) + ": send queue full, " + dropped +
+    report(who + ": send queue full, " + dropped +
            "; further drops are counted until it reads again");
 }
 
-void PeerSendQueues::queueAccepts(const std::string& peer) {
-    auto entry = full_peers.find(peer);
+void PeerSendQueues::queueAccepts(const std::string& who) {
+    auto entry = full_peers.find(who);
     if (entry == full_peers.end()) return;
-    report("peer " + printable_identity(peer) + ": send queue accepts again, " +
-           std::to_string(entry->second) + " sends dropped while it was full");
+    report(who + ": send queue accepts again, " + std::to_string(entry->second) +
+           " sends dropped while it was full");
     full_peers.erase(entry);
 }
 
-void PeerSendQueues::peerGone(const std::string& peer) {
-    auto entry = full_peers.find(peer);
+void PeerSendQueues::peerGone(const std::string& who) {
+    auto entry = full_peers.find(who);
     if (entry == full_peers.end()) return;
-    report("peer " + printable_identity(peer) + ": gone, " + std::to_string(entry->second) +
+    report(who + ": gone, " + std::to_string(entry->second) +
            " sends dropped while its queue was full");
     full_peers.erase(entry);
 }
 
-std::string printable_identity(const std::string& identity) {
-    std::string text;
-    text.reserve(identity.size());
-    for (unsigned char byte : identity) {
-        if (byte >= 0x20 && byte < 0x7f && byte != '\\') {
-            text += static_cast<char>(byte);
-        } else {
-            char escaped[5];
-            std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
-            text += escaped;
-        }
-    }
-    return text;
+std::string peer_label(const std::string& identity) {
+    return "peer " + kelnou::printable(identity);
 }
 
 }  // namespace kelnod

@@ -6,6 +6,10 @@
 #include <string>
 
 #include <cplt/Exception.hpp>
+#include <kelnou/Exception.hpp>
+
+#include "Console.hpp"
+#include "SendOutcome.hpp"
 
 namespace kelnod {
 
@@ -13,36 +17,52 @@ namespace kelnod {
 // send to a full one fails at once (EAGAIN). The first such drop is reported
 // on standard error; later ones are counted until the peer takes a send
 // again, so a stuck peer costs the log two lines each time its queue fills,
-// not one per message.
+// not one per message. Other failures are reported as they happen.
 class PeerSendQueues {
 public:
-    // Runs `send`, a send to `peer`; true when ZeroMQ took it. When the peer's
-    // queue is full, false, and `dropped()` says what the peer misses. Any
-    // other failure leaves the call.
-    template <typename Send, typename Dropped>
-    bool send(const std::string& peer, Send&& send, Dropped&& dropped) {
+    // Runs `send`, a send of `cargo` to the peer that `who` names in reports
+    // ("peer <identity>", say); says what became of it and reports it. Only
+    // termination leaves the call.
+    template <typename Send>
+    SendOutcome send(const std::string& who, Send&& send, Cargo cargo,
+                     const std::string& message_id, const std::string& remote) {
         try {
             send();
+        } catch (const cplt::ZmqTermination&) {
+            throw;
         } catch (const cplt::ZmqError& error) {
-            if (error.errorNumber() == EHOSTUNREACH) peerGone(peer);
-            if (error.errorNumber() != EAGAIN) throw;
-            queueFull(peer, dropped());
-            return false;
+            if (error.errorNumber() == EAGAIN) {
+                queueFull(who, dropped_text(cargo, message_id));
+                return SendOutcome::queue_full;
+            }
+            const bool gone = error.errorNumber() == EHOSTUNREACH;
+            if (gone) peerGone(who);
+            report(failure_text(cargo, message_id, remote, error.generateMessage()));
+            return gone ? SendOutcome::peer_gone : SendOutcome::failed;
+        } catch (const kelnou::Exception& error) {
+            report(failure_text(cargo, message_id, remote, error.generateMessage()));
+            return SendOutcome::failed;
         }
-        if (!full_peers.empty()) queueAccepts(peer);
-        return true;
+        if (!full_peers.empty()) queueAccepts(who);
+        return SendOutcome::sent;
     }
 
-private:
-    void queueFull(const std::string& peer, const std::string& dropped);
-    void queueAccepts(const std::string& peer);
-    void peerGone(const std::string& peer);
+    // Counts a drop for `who` as a full queue does, for a socket that learns of
+    // it in its own way.
+    void queueFull(const std::string& who, const std::string& dropped);
+    void queueAccepts(const std::string& who);
 
-    std::map<std::string, std::uint64_t> full_peers;  // peer → sends dropped since it filled up
+    // Sends dropped for full queues since start, all peers together.
+    std::uint64_t dropsCounted() const { return drops_counted; }
+
+private:
+    void peerGone(const std::string& who);
+
+    std::map<std::string, std::uint64_t> full_peers;  // who → sends dropped since it filled up
+    std::uint64_t drops_counted = 0;
 };
 
-// A peer identity as a log can show it: bytes outside printable ASCII (ZeroMQ's
-// own identities start with a zero byte) as \xNN.
-std::string printable_identity(const std::string& identity);
+// How reports name a peer of the channeler, or the upstream node.
+std::string peer_label(const std::string& identity);
 
 }  // namespace kelnod

@@ -1,6 +1,8 @@
 #include "Settings.hpp"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 #include <kelnou/Exception.hpp>
@@ -46,6 +48,30 @@ bool read_send_queues(const kelnou::Properties& properties, SendQueueLimits& lim
     return read_send_queue(properties, "kelno.channeler.send_queue", limits.channeler) &&
            read_send_queue(properties, "kelno.forwarder.send_queue", limits.forwarder) &&
            read_send_queue(properties, "kelno.broadcaster.send_queue", limits.broadcaster);
+}
+
+// A whole decimal number from `minimum` up, or nothing: a setting that the
+// node cannot read exactly is refused rather than taken as 0.
+std::optional<std::int64_t> parse_whole_number(const char* text, std::int64_t minimum) {
+    errno = 0;
+    char* end = nullptr;
+    const long long value = std::strtoll(text, &end, 10);
+    if (end == text || *end != '\0' || errno == ERANGE || value < minimum) return std::nullopt;
+    return value;
+}
+
+bool read_max_message_size(const kelnou::Properties& properties, std::int64_t& bytes) {
+    const char* key = "kelno.max_message_size";
+    const char* text = properties.getString(key, nullptr);
+    if (text == nullptr) return true;
+    const auto value = parse_whole_number(text, 0);
+    if (!value) {
+        report(std::string(key) + " must be a whole number of bytes, 0 for no limit (read \"" +
+               text + "\")");
+        return false;
+    }
+    bytes = *value;
+    return true;
 }
 
 }  // namespace
@@ -95,6 +121,7 @@ std::optional<Settings> read_settings(const std::string& path) {
 
     settings.inbox_interval = properties.getInt("kelno.inbox_interval", 2);
     if (!read_send_queues(properties, settings.send_queues)) return std::nullopt;
+    if (!read_max_message_size(properties, settings.max_message_size)) return std::nullopt;
     return settings;
 }
 

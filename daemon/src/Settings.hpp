@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -27,6 +28,9 @@ struct Settings {
     std::vector<std::string> forwarder_remotes;  // zero or one upstream endpoint
     int inbox_interval = 2;                      // seconds between upstream inbox polls
     SendQueueLimits send_queues;
+    // Largest message a peer may send on the channeler or down the forwarder,
+    // in bytes; a peer that sends more is disconnected. 0: no limit.
+    std::int64_t max_message_size = 0;
 };
 
 void print_usage();

@@ -2,8 +2,6 @@
 
 #include <kelnom/Inbox.hpp>
 
-#include "Console.hpp"
-
 namespace kelnod {
 
 using kelnom::internal_objects::Inbox;
@@ -17,24 +15,14 @@ UpstreamInboxPoll::UpstreamInboxPoll(std::string node_name, std::chrono::seconds
       sockets(sockets) {}
 
 void UpstreamInboxPoll::sendWhenDue() {
+    if (!sockets.upstream || !sockets.upstream->connected()) return;
     auto now = Clock::now();
     if (now < last_poll + interval) return;
     last_poll = now;
-    sendPoll();
+    // An unreachable upstream is retried at the next interval.
+    sockets.up(Inbox(node_name, InboxType::Node), Cargo::inbox_poll);
 }
 
-void UpstreamInboxPoll::sendPoll() {
-    Inbox poll(node_name, InboxType::Node);
-    for (std::size_t i = 0; i < sockets.forwarders.size(); ++i) {
-        // An unreachable upstream is retried at the next interval.
-        send_or_report(
-            [&] { sockets.sendUp(i, poll, [] { return std::string("inbox poll skipped"); }); },
-            [&](const kelnou::Exception& error) {
-                report("We could not send an inbox request UP on forwarder: " +
-                       sockets.forwarderRemote(i));
-                report("Error read: " + error.generateMessage());
-            });
-    }
-}
+void UpstreamInboxPoll::dueNow() { last_poll = Clock::now() - interval; }
 
 }  // namespace kelnod

@@ -26,25 +26,36 @@
 
 namespace {
 
+// Requests served per socket and wake-up before the other sockets get a turn.
+constexpr int kServedPerWakeUp = 256;
+
 // Opens the sockets and serves until told to stop.
 void serve(const kelnod::Settings& settings) {
     kelnod::NodeSockets sockets(settings);
     kelnod::MessageStore store;
     kelnod::NodeRegistry registry;
+    kelnod::UpstreamInboxPoll upstream_poll(settings.node_name,
+                                            std::chrono::seconds(settings.inbox_interval), sockets);
 
     // The channeler comes first: within one wake-up, local requests are served
     // before what came down from upstream.
     std::vector<std::pair<cplt::Socket*, cplt::InputSelector::Handler>> entries;
-    entries.emplace_back(&sockets.channeler, kelnod::guarded(kelnod::ChannelerHandler(
-                                                 settings, sockets, store, registry)));
-    for (auto& forwarder : sockets.forwarders) {
-        entries.emplace_back(&forwarder,
-                             kelnod::guarded(kelnod::ForwarderHandler(sockets, store, registry)));
+    entries.emplace_back(&sockets.channeler,
+                         kelnod::serve_ready(kelnod::guarded(kelnod::ChannelerHandler(
+                                                 settings, sockets, store, registry)),
+                                             kServedPerWakeUp));
+    if (sockets.upstream) {
+        entries.emplace_back(
+            &sockets.upstream->forwarder,
+            kelnod::serve_ready(kelnod::guarded(kelnod::ForwarderHandler(sockets, store, registry)),
+                                kServedPerWakeUp));
+        entries.emplace_back(&sockets.upstream->monitor.socket(),
+                             kelnod::guarded([&](cplt::Socket*) {
+                                 if (sockets.upstream->readLinkEvents()) upstream_poll.dueNow();
+                             }));
     }
     cplt::InputSelector selector(std::move(entries));
 
-    kelnod::UpstreamInboxPoll upstream_poll(settings.node_name,
-                                            std::chrono::seconds(settings.inbox_interval), sockets);
     kelnod::run_until_terminated(selector, upstream_poll);
     // Said before the sockets and the store go, so it is there even if closing hangs.
     kelnod::say("Done");

@@ -41,6 +41,15 @@ void write_to_node(const char* unavailable_line, ContextLine&& context_line, Wri
     }
 }
 
+// One pass writes at most this many queued messages and reads at most this
+// many requests per socket before it looks at the other side: a sender that
+// never pauses still has its acknowledgements read, and a flood of
+// publications does not hold up the queue.
+constexpr int kWriteBatch = 256;
+constexpr int kReadBatch = 256;
+// How often the loop looks for registrations whose acknowledgement is overdue.
+constexpr auto kOverdueCheckInterval = std::chrono::seconds(60);
+
 constexpr const char* send_all_context = "While trying to send all queued messages";
 constexpr const char* listener_context = "While trying to read request on Client listener";
 constexpr const char* dispenser_context = "While trying to read request on Client dispenser";
@@ -50,10 +59,8 @@ constexpr const char* dispenser_context = "While trying to read request on Clien
 // ---- Termination ----------------------------------------------------------
 
 void Client::TerminationData::terminate() {
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        termed = true;
-    }
+    std::lock_guard<std::mutex> lock(mutex);
+    termed = true;
     if (wake_up != nullptr) wake_up->wake();
 }
 
@@ -71,6 +78,7 @@ Client::Client(std::string id, int broadcaster_port, int channeler_port,
       inbox_lock(std::make_unique<std::mutex>()),
       registry_interval(-1),
       last_registry_request(),
+      last_overdue_check(Clock::now()),
       listener(cplt::SocketType::Sub),
       listener_receiver(&listener),
       dispenser(cplt::SocketType::Dealer),
@@ -106,7 +114,11 @@ Client::Client(std::string id, int broadcaster_port, int channeler_port,
                          });
 }
 
-Client::~Client() = default;
+Client::~Client() {
+    // A terminate() on another thread that is still writing the wake-up holds
+    // the lock: wait for it before the descriptor goes.
+    std::lock_guard<std::mutex> lock(term_data.termLock());
+}
 
 // ---- The I/O loop ---------------------------------------------------------
 
@@ -118,12 +130,17 @@ void Client::blockThreadForIO(ErrorHandler handler, Milliseconds timeout) {
     }
     try {
         while (!terminationRequested()) {
-            send_all_msgs();
+            const bool more_to_write = send_all_msgs();
+            woken = false;
+            if (more_to_write) {
+                // Read what has arrived meanwhile, without waiting, then go on writing.
+                check(Milliseconds(0));
+                continue;
+            }
             // Read until one poll stays quiet for the whole timeout, or until
             // send() or terminate() wakes us: the queue and the flag are
             // looked at before the next read. A wake-up sent while the queue
             // was being written is still pending and only costs a pass.
-            woken = false;
             while (check(timeout) && !woken) {
             }
         }
@@ -152,42 +169,53 @@ void Client::onMessage(MessageCallback callback) { message_callback = std::move(
 
 // ---- Reading --------------------------------------------------------------
 
-void Client::receive_on_listener(cplt::Socket*) {
-    kelnou::with_context(listener_context, [&] {
-        listener_receiver.readFrame();  // the publish topic; the subscription matched it already
-        listener_receiver.expectMore("Routes or delimiter");
-        std::unique_ptr<internal_objects::Request> request = listener_receiver.receive();
-        if (std::string_view(request->wireName()) != Message::_wire_name) {
-            throw ProtocolError(
-                "Don't expect other types of requests on listener other than Message. Received a "
-                "request with wire name: " +
-                std::string(request->wireName()));
-        }
-        handle_request(std::move(request));
-    });
+void Client::receive_on_listener(cplt::Socket* socket) {
+    for (int read = 0; read < kReadBatch; ++read) {
+        kelnou::with_context(listener_context, [&] {
+            // The topic: the subscription matched it already.
+            std::unique_ptr<internal_objects::Request> request =
+                listener_receiver.receivePublished().request;
+            if (request->kind() != RequestKind::Message) {
+                throw ProtocolError(
+                    "Don't expect other types of requests on listener other than Message. "
+                    "Received a request with wire name: " +
+                    std::string(request->wireName()));
+            }
+            handle_request(std::move(request));
+        });
+        if (!socket->hasInput()) return;
+    }
 }
 
-void Client::receive_on_dispenser(cplt::Socket*) {
-    kelnou::with_context(dispenser_context, [&] { handle_request(dispenser_receiver.receive()); });
+void Client::receive_on_dispenser(cplt::Socket* socket) {
+    for (int read = 0; read < kReadBatch; ++read) {
+        kelnou::with_context(dispenser_context,
+                             [&] { handle_request(dispenser_receiver.receive()); });
+        if (!socket->hasInput()) return;
+    }
 }
 
 void Client::handle_request(std::unique_ptr<internal_objects::Request> request) {
-    if (dynamic_cast<Message*>(request.get()) != nullptr) {
-        if (!message_callback) return;
-        std::unique_ptr<Message> message(static_cast<Message*>(request.release()));
-        std::lock_guard<std::mutex> lock(*inbox_lock);
-        message_callback(std::move(message));
-        return;
+    switch (request->kind()) {
+        case RequestKind::Message: {
+            if (!message_callback) return;
+            std::unique_ptr<Message> message(static_cast<Message*>(request.release()));
+            std::lock_guard<std::mutex> lock(*inbox_lock);
+            message_callback(std::move(message));
+            return;
+        }
+        case RequestKind::Registry: {
+            std::shared_ptr<Registry> registry(static_cast<Registry*>(request.release()));
+            if (registry_callback) registry_callback(registry);
+            return;
+        }
+        case RequestKind::Ack:
+            result_callbacks.handleAck(static_cast<internal_objects::Ack&>(*request));
+            return;
+        case RequestKind::Inbox:
+        case RequestKind::GetRegistry:
+            return;  // they mean nothing to a client
     }
-    if (dynamic_cast<Registry*>(request.get()) != nullptr) {
-        std::shared_ptr<Registry> registry(static_cast<Registry*>(request.release()));
-        if (registry_callback) registry_callback(registry);
-        return;
-    }
-    if (auto* ack = dynamic_cast<internal_objects::Ack*>(request.get())) {
-        result_callbacks.handleAck(*ack);
-    }
-    // Inbox polls and registry queries mean nothing to a client.
 }
 
 // ---- Sending messages -----------------------------------------------------
@@ -219,17 +247,29 @@ bool Client::send_one_msg() {
             kQueuedNodeUnavailable,
             [&] { return "While trying to send queued message id=" + message.msgId(); },
             [&] { dispenser_sender.send(message, nullptr); });
+        result_callbacks.startWaiting(message.msgId(), Clock::now());
         return true;
     });
 }
 
-void Client::send_all_msgs() {
-    kelnou::with_context(send_all_context, [&] {
-        while (send_one_msg()) {
+bool Client::send_all_msgs() {
+    const bool more_to_write = kelnou::with_context(send_all_context, [&] {
+        for (int written = 0; written < kWriteBatch; ++written) {
+            if (!send_one_msg()) return false;
         }
+        return true;
     });
     if (registry_callback) send_get_registry();
     send_inbox();
+    releaseOverdueCallbacks();
+    return more_to_write;
+}
+
+void Client::releaseOverdueCallbacks() {
+    const auto now = Clock::now();
+    if (now < last_overdue_check + kOverdueCheckInterval) return;
+    last_overdue_check = now;
+    result_callbacks.releaseOverdue(now);
 }
 
 // ---- Acknowledgements, inbox and registry ---------------------------------

@@ -2,6 +2,7 @@
 
 #include <kelnom/Exception.hpp>
 #include <kelnou/Exception.hpp>
+#include <kelnou/Printable.hpp>
 
 namespace kelnom::internal_objects {
 
@@ -21,7 +22,7 @@ InboxType parse_box_type(const std::string& text) {
     if (text == node_box_type) {
         return InboxType::Node;
     }
-    throw ProtocolError("Unknown inbox type specified in headers... " + text);
+    throw ProtocolError("Unknown inbox type specified in headers... " + kelnou::printable(text));
 }
 
 }  // namespace

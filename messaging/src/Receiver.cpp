@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <string_view>
 #include <utility>
 
 #include <kelnom/Ack.hpp>
@@ -15,6 +16,7 @@
 #include <kelnom/PayloadRequest.hpp>
 #include <kelnom/Registry.hpp>
 #include <kelnou/Exception.hpp>
+#include <kelnou/Printable.hpp>
 
 namespace kelnom {
 
@@ -56,9 +58,10 @@ std::pair<std::string, std::string> split_header_frame(const char* data, int siz
     const std::size_t searched = strnlen(data, static_cast<std::size_t>(size));
     const void* separator = std::memchr(data, Request::_hdr_sep, searched);
     if (separator == nullptr) {
-        throw ProtocolError(std::string("Headers formatted incorrectly in request. No \"") +
-                            Request::_hdr_sep + "\" found in \"" +
-                            std::string(data, static_cast<std::size_t>(size)) + "\"");
+        throw ProtocolError(
+            std::string("Headers formatted incorrectly in request. No \"") + Request::_hdr_sep +
+            "\" found in \"" +
+            kelnou::printable(std::string_view(data, static_cast<std::size_t>(size))) + "\"");
     }
     const auto key_size = static_cast<std::size_t>(static_cast<const char*>(separator) - data);
     return {std::string(data, key_size),
@@ -204,14 +207,46 @@ std::unique_ptr<Request> Receiver::receive() {
         command = receive_command();
         HeaderMap headers =
             kelnou::with_context(protocol_headers_context, [&] { return receive_headers(); });
-        return decode(command, std::move(routes), headers);
+        std::unique_ptr<Request> request = decode(command, std::move(routes), headers);
+        socket->flushMessage();  // frames after the request's end are not a request
+        return request;
     } catch (kelnou::Exception& e) {
         // The line names the command once it is known; the flush leaves the
         // socket at the start of the next message.
         e.addContext(decode_context_line(command));
         socket->flushMessage();
         throw;
+    } catch (...) {
+        // A standard error ("stoll", "stoull", ...) passes through as it is,
+        // but never leaves half a message behind.
+        socket->flushMessage();
+        throw;
     }
+}
+
+std::unique_ptr<Request> Receiver::receiveAfterLeadingFrame(std::string& leading,
+                                                            const char* next_section) {
+    try {
+        readFrame();
+        leading.assign(frameData(), static_cast<std::size_t>(last_frame_size));
+        expectMore(next_section);
+    } catch (...) {
+        socket->flushMessage();
+        throw;
+    }
+    return receive();
+}
+
+RoutedRequest Receiver::receiveRouted() {
+    RoutedRequest routed;
+    routed.request = receiveAfterLeadingFrame(routed.peer, "");
+    return routed;
+}
+
+PublishedRequest Receiver::receivePublished() {
+    PublishedRequest published;
+    published.request = receiveAfterLeadingFrame(published.topic, "Routes or delimiter");
+    return published;
 }
 
 std::unique_ptr<Request> Receiver::decode(const std::string& command,
@@ -236,7 +271,7 @@ std::unique_ptr<Request> Receiver::decode(const std::string& command,
         receive_termination();
         return std::make_unique<internal_objects::GetRegistry>(headers);
     }
-    throw ProtocolError("Unrecognised command name: " + command);
+    throw ProtocolError("Unrecognised command name: " + kelnou::printable(command));
 }
 
 }  // namespace kelnom

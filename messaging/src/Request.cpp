@@ -3,6 +3,7 @@
 #include <utility>
 
 #include <kelnom/Exception.hpp>
+#include <kelnou/Printable.hpp>
 
 namespace kelnom::internal_objects {
 
@@ -10,17 +11,17 @@ void Request::handle_protocol_headers(HeaderMap& headers) {
     if (headers.empty()) {
         return;
     }
-    std::string text = std::string("Did not expect more headers for request \"") + wireName() +
-                       "\". Unexpected headers are: ";
+    std::string unexpected;
     for (const auto& [key, value] : headers) {
-        text += '(';
-        text += key;
-        text += _hdr_sep;
-        text += value;
-        text += ')';
+        unexpected += '(';
+        unexpected += key;
+        unexpected += _hdr_sep;
+        unexpected += value;
+        unexpected += ')';
     }
     headers.clear();
-    throw ProtocolError(std::move(text));
+    throw ProtocolError(std::string("Did not expect more headers for request \"") + wireName() +
+                        "\". Unexpected headers are: " + kelnou::printable(unexpected, 1024));
 }
 
 std::string Request::move_from_headers(HeaderMap& headers, const std::string& key) {

@@ -29,10 +29,28 @@ void Sender::send(const Message& message, const std::string* leading_frame) {
 
 void Sender::send(const internal_objects::PayloadRequest& request,
                   const std::string* leading_frame) {
+    if (request.kind() == RequestKind::Message) {
+        send(static_cast<const Message&>(request), leading_frame);
+        return;
+    }
     send_payload_request(request, no_routes, leading_frame);
 }
 
 void Sender::send(const internal_objects::Request& request, const std::string* leading_frame) {
+    // By the request's real kind: a message sent as a Request keeps its
+    // routes and payload.
+    switch (request.kind()) {
+        case RequestKind::Message:
+            send(static_cast<const Message&>(request), leading_frame);
+            return;
+        case RequestKind::Registry:
+            send(static_cast<const internal_objects::PayloadRequest&>(request), leading_frame);
+            return;
+        case RequestKind::Inbox:
+        case RequestKind::Ack:
+        case RequestKind::GetRegistry:
+            break;
+    }
     kelnou::with_context(request_context, [&] {
         if (leading_frame != nullptr) socket->send(*leading_frame, true);
         send_delimiter(true);  // no routes

@@ -142,6 +142,38 @@ void Socket::setRouterHandover(bool handover) {
                    "While trying to set router handover for socket");
 }
 
+void Socket::setMaxMessageSize(std::int64_t bytes) {
+    const std::int64_t limit = bytes > 0 ? bytes : -1;  // ZeroMQ's "no limit" is -1
+    check_result(zmq_setsockopt(zmq(), ZMQ_MAXMSGSIZE, &limit, sizeof limit),
+                 "While trying to set the maximum message size for socket");
+}
+
+void Socket::setNoDrop(bool no_drop) {
+    set_int_option(zmq(), ZMQ_XPUB_NODROP, no_drop ? 1 : 0,
+                   "While trying to set the publisher's no-drop mode");
+}
+
+void Socket::setHeartbeat(std::chrono::duration<int, std::milli> interval,
+                          std::chrono::duration<int, std::milli> timeout) {
+    set_int_option(zmq(), ZMQ_HEARTBEAT_IVL, interval.count(),
+                   "While trying to set the heartbeat interval for socket");
+    set_int_option(zmq(), ZMQ_HEARTBEAT_TIMEOUT, timeout.count(),
+                   "While trying to set the heartbeat timeout for socket");
+}
+
+void Socket::monitor(const std::string& endpoint, int events) {
+    check_result(zmq_socket_monitor(zmq(), endpoint.c_str(), events),
+                 "While trying to monitor socket");
+}
+
+std::string Socket::lastEndpoint() const {
+    char endpoint[256];
+    std::size_t length = sizeof endpoint;
+    check_result(zmq_getsockopt(zmq(), ZMQ_LAST_ENDPOINT, endpoint, &length),
+                 "While trying to read the socket's endpoint");
+    return std::string(endpoint, length > 0 ? length - 1 : 0);  // without the zero byte
+}
+
 void Socket::send(const char* data, unsigned length, bool more) {
     check_result(zmq_send(zmq(), data, length, zmq_flags(!default_wait, more)),
                  "While trying to send frame");
@@ -177,6 +209,14 @@ bool Socket::checkMore() {
     check_result(zmq_getsockopt(zmq(), ZMQ_RCVMORE, &more, &length),
                  "While trying to check for more message parts");
     return more == 1;
+}
+
+bool Socket::hasInput() {
+    int events = 0;
+    std::size_t length = sizeof events;
+    check_result(zmq_getsockopt(zmq(), ZMQ_EVENTS, &events, &length),
+                 "While trying to check socket for input");
+    return (events & ZMQ_POLLIN) != 0;
 }
 
 void Socket::flushMessage() {

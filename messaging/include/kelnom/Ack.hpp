@@ -16,6 +16,7 @@ public:
     explicit Ack(HeaderMap& headers);
 
     const char* wireName() const override { return _wire_name; }
+    RequestKind kind() const override { return RequestKind::Ack; }
     const std::string& messageId() const { return message_id; }
 
     HeaderMap create_protocol_headers() const override;

@@ -52,7 +52,9 @@ public:
         TerminationData(const TerminationData&) {}
         TerminationData& operator=(const TerminationData&) { return *this; }
 
-        // Sets the flag under the lock, then wakes the loop; safe from any thread.
+        // Sets the flag and wakes the loop, both under the lock, so a client
+        // destroyed once its loop has returned is never woken afterwards (its
+        // destructor takes the lock). Safe from any thread.
         void terminate();
         // The flag; read or write it while holding termLock(). Setting it here
         // wakes nothing: the loop sees it after its current series of reads.
@@ -90,8 +92,17 @@ public:
     };
 
     // Callbacks waiting for the acknowledgement of a message id.
+    //
+    // A node acknowledges a message as soon as it has it. A registration whose
+    // message was written to the node `_ack_wait` ago without an answer is
+    // released without being run: the node dropped the acknowledgement (its
+    // queue for us was full, or it restarted with the message in flight) or
+    // never answers. A message still queued in the client waits as long as it
+    // takes. Destroying the client releases every registration.
     class MsgResultCallbacks {
     public:
+        static constexpr std::chrono::minutes _ack_wait{10};
+
         MsgResultCallbacks() = default;
         // Takes over the source's callbacks; the new object has its own mutex.
         MsgResultCallbacks(MsgResultCallbacks&& other);
@@ -99,14 +110,24 @@ public:
         // Stores `callback` under the message's id, replacing an earlier one;
         // an empty callback is not stored.
         void registerCallback(Message& message, ResultCallback callback);
+        // The message went to the node at `now`: its wait for the ack starts.
+        void startWaiting(const std::string& message_id, Clock::time_point now);
         // Runs the callback registered for the ack's id, under the lock, and
         // removes it once it has returned; nothing when the id is unknown. A
         // callback that raises stays registered.
         void handleAck(internal_objects::Ack& ack);
+        // Releases the registrations whose wait ran out before `now`; returns
+        // how many went.
+        std::size_t releaseOverdue(Clock::time_point now);
+        std::size_t size();
 
     private:
+        struct Waiting {
+            ResultCallback callback;
+            Clock::time_point deadline;  // max() until the message is written
+        };
         std::mutex mutex;
-        std::map<std::string, ResultCallback> callbacks;
+        std::map<std::string, Waiting> callbacks;
     };
 
     // Connects in the background: succeeds whether or not a daemon listens.
@@ -120,10 +141,12 @@ public:
     // The I/O loop; returns on terminate(), on a signal, or after the first
     // error (handed to `handler`). Call it again to go on. Reads until a poll
     // stays quiet for `timeout` or until send() or terminate() wakes it, then
-    // writes what is due.
+    // writes what is due. Reading keeps pace with writing: a long queue is
+    // written a batch at a time, with what has arrived read in between, so
+    // the node's acknowledgements never pile up unread.
     void blockThreadForIO(ErrorHandler handler, Milliseconds timeout);
     // One poll of both sockets; true when something was read and handled, or
-    // when the loop was woken.
+    // when the loop was woken. Reads a batch of what is ready on each socket.
     bool check(Milliseconds timeout);
     // Not synchronised: call before blockThreadForIO() or on the I/O thread.
     void onMessage(MessageCallback callback);
@@ -149,7 +172,9 @@ public:
 
     // The I/O thread's steps, in the order of one pass.
     bool send_one_msg();
-    void send_all_msgs();
+    // Writes the queue (at most one batch; true when more is left), then
+    // whatever control request is due.
+    bool send_all_msgs();
     void send_inbox();
     void send_get_registry();
 
@@ -160,6 +185,7 @@ public:
 
 private:
     bool terminationRequested();
+    void releaseOverdueCallbacks();
 
     Clock::time_point last_inbox;
     Seconds inbox_interval;
@@ -170,6 +196,7 @@ private:
     RegistryCallback registry_callback;
     Seconds registry_interval;
     Clock::time_point last_registry_request;
+    Clock::time_point last_overdue_check;
     cplt::Socket listener;
     Receiver listener_receiver;
     cplt::Socket dispenser;

@@ -14,6 +14,7 @@ public:
     explicit GetRegistry(HeaderMap headers);
 
     const char* wireName() const override { return _wire_name; }
+    RequestKind kind() const override { return RequestKind::GetRegistry; }
     HeaderMap create_protocol_headers() const override { return {}; }
     void handle_protocol_headers(HeaderMap& headers) override;
 };

@@ -21,6 +21,7 @@ public:
     explicit Inbox(HeaderMap& headers);
 
     const char* wireName() const override { return _wire_name; }
+    RequestKind kind() const override { return RequestKind::Inbox; }
     const std::string& appId() const { return app_id; }
     InboxType type() const { return box_type; }
 

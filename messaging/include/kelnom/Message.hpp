@@ -51,6 +51,7 @@ public:
     Message& operator=(Message&&) = default;
 
     const char* wireName() const override { return _wire_name; }
+    RequestKind kind() const override { return RequestKind::Message; }
 
     void generate_new_id();
     const std::string& msgId() const { return message_id; }

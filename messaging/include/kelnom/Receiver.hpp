@@ -11,10 +11,24 @@ namespace kelnom {
 
 class Payload;
 
+// A request read from a ROUTER, with the identity of the peer that sent it.
+struct RoutedRequest {
+    std::string peer;
+    std::unique_ptr<internal_objects::Request> request;  // never null
+};
+
+// A request read from a SUB socket, with the topic it was published under.
+struct PublishedRequest {
+    std::string topic;
+    std::unique_ptr<internal_objects::Request> request;  // never null
+};
+
 // Reads one request at a time from a socket it does not own, checks its shape
-// section by section, and decodes it into the class its command names. After a
-// framing error the rest of the message is discarded, so the next receive
-// starts at the next message.
+// section by section, and decodes it into the class its command names. One
+// ZeroMQ message is one request: after any error (ours, or a standard
+// conversion error from a header's number, passed through unchanged) the rest
+// of the message is discarded, and so are frames after a request's end, so the
+// next receive always starts at the next message.
 class Receiver {
 public:
     explicit Receiver(cplt::Socket* socket) : socket(socket) {}
@@ -46,10 +60,17 @@ public:
 
     // One whole request; never null.
     std::unique_ptr<internal_objects::Request> receive();
+    // The peer's identity frame, then one request (ROUTER sockets).
+    RoutedRequest receiveRouted();
+    // The topic frame, then one request (SUB sockets).
+    PublishedRequest receivePublished();
 
     cplt::Socket* getSocket() const { return socket; }
 
 private:
+    // Reads the leading frame of a routed or published message, then the request.
+    std::unique_ptr<internal_objects::Request> receiveAfterLeadingFrame(std::string& leading,
+                                                                        const char* next_section);
     // Reads what follows the headers for `command` and builds its request.
     std::unique_ptr<internal_objects::Request> decode(const std::string& command,
                                                       std::vector<std::string> routes,

@@ -14,6 +14,7 @@ public:
     Registry(Payload payload, HeaderMap& headers);
 
     const char* wireName() const override { return _wire_name; }
+    RequestKind kind() const override { return RequestKind::Registry; }
     HeaderMap create_protocol_headers() const override;
     void handle_protocol_headers(HeaderMap& headers) override;
 };

@@ -8,6 +8,10 @@ namespace kelnom {
 // Protocol headers of a request, in byte-wise key order.
 using HeaderMap = std::map<std::string, std::string>;
 
+// What a request is, told apart in this one place: handlers switch on it
+// and then take the request as its class.
+enum class RequestKind { Message, Registry, Inbox, Ack, GetRegistry };
+
 namespace internal_objects {
 
 // Root of everything that travels on the bus. Each concrete kind has a wire
@@ -18,6 +22,7 @@ public:
 
     Request() = default;
     virtual const char* wireName() const = 0;
+    virtual RequestKind kind() const = 0;
     virtual ~Request() = default;
     virtual HeaderMap create_protocol_headers() const = 0;
     // The leftover check: raises ProtocolError naming every header still in the

@@ -15,8 +15,8 @@ class Request;
 class PayloadRequest;
 }  // namespace internal_objects
 
-// Writes requests as frame sequences onto a socket it does not own.
-// The overload is chosen by the static type of the request.
+// Writes requests as frame sequences onto a socket it does not own. Every
+// overload writes the request as its real kind says, whatever the static type.
 class Sender {
 public:
     explicit Sender(cplt::Socket* socket) : socket(socket) {}

@@ -3,12 +3,14 @@
 #include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace cplt {
 
 // Values are ZeroMQ's own socket-type numbers.
 enum class SocketType : int {
+    Pair = 0,
     Pub = 1,
     Sub = 2,
     Dealer = 5,
@@ -64,6 +66,20 @@ public:
     // ROUTER only: a new connection that presents an identity already in use
     // takes it over, instead of being ignored while the old one lingers.
     void setRouterHandover(bool handover);
+    // A peer that sends a larger message is disconnected by ZeroMQ (0: no limit).
+    void setMaxMessageSize(std::int64_t bytes);
+    // PUB only: when on, a send that some subscriber's full queue cannot take
+    // fails with EAGAIN for all of them instead of being dropped for that one.
+    void setNoDrop(bool no_drop);
+    // ZeroMQ's own heartbeat: a peer that answers no ping within `timeout`
+    // (a stopped process, a cut cable) is disconnected.
+    void setHeartbeat(std::chrono::duration<int, std::milli> interval,
+                      std::chrono::duration<int, std::milli> timeout);
+    // Reports this socket's connection events on a PAIR socket that connects
+    // to `endpoint` (inproc); `events` is a mask of ZeroMQ's ZMQ_EVENT_ values.
+    void monitor(const std::string& endpoint, int events);
+    // The endpoint of the last bind, with the port ZeroMQ chose for port 0.
+    std::string lastEndpoint() const;
 
     // When false, send() does not block and a full queue raises EAGAIN.
     void setDefaultWait(bool wait) { default_wait = wait; }
@@ -84,6 +100,9 @@ public:
 
     // True when more parts of the current message follow.
     bool checkMore();
+
+    // True when a whole message can be received without waiting.
+    bool hasInput();
 
     // Discards the rest of the current message; errors end it silently.
     void flushMessage();
