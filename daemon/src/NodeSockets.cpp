@@ -21,7 +21,8 @@ NodeSockets::NodeSockets(const Settings& settings)
       channeler_sender(&channeler),
       channeler_receiver(&channeler),
       broadcaster(cplt::SocketType::Pub),
-      broadcaster_sender(&broadcaster) {
+      broadcaster_sender(&broadcaster),
+      max_message_size(settings.max_message_size) {
     channeler.setIdentity(settings.node_name + "|chnler");
     // A client restarted under the same application id reconnects with the
     // identity its previous run still holds; it must be heard at once.
@@ -32,6 +33,8 @@ NodeSockets::NodeSockets(const Settings& settings)
     channeler.setDefaultWait(false);
     channeler.setMaxMessageSize(settings.max_message_size);
     channeler.bind(any_interface(settings.channeler_port));
+    if (max_message_size > 0)
+        channeler_monitor.emplace(channeler, cplt::SocketMonitor::disconnected);
 
     broadcaster.setIdentity(settings.node_name + "|brd");
     broadcaster.setSendHWM(settings.send_queues.broadcaster);
@@ -43,6 +46,14 @@ NodeSockets::NodeSockets(const Settings& settings)
 
     if (!settings.forwarder_remotes.empty()) {
         upstream.emplace(settings, settings.forwarder_remotes.front());
+    }
+}
+
+void NodeSockets::reportClosedConnections() {
+    while (channeler_monitor->next()) {
+        // ZeroMQ says the same when a peer leaves and when it is cut off.
+        report("channeler: a connection was closed; its peer left, or sent a message over " +
+               std::to_string(max_message_size) + " bytes (kelno.max_message_size)");
     }
 }
 

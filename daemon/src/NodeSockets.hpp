@@ -4,6 +4,7 @@
 #include <string>
 
 #include <cplt/Socket.hpp>
+#include <cplt/SocketMonitor.hpp>
 #include <kelnom/Message.hpp>
 #include <kelnom/Receiver.hpp>
 #include <kelnom/Request.hpp>
@@ -51,11 +52,18 @@ public:
 
     std::optional<Upstream> upstream;
 
+    // With a message size limit: the channeler's closed connections, for a
+    // peer that sent too much is disconnected by ZeroMQ without another word.
+    std::optional<cplt::SocketMonitor> channeler_monitor;
+    // Reports the connections closed since the last call.
+    void reportClosedConnections();
+
     // Sends dropped for full queues since start.
     std::uint64_t dropsCounted() const { return peer_queues.dropsCounted(); }
 
 private:
     PeerSendQueues peer_queues;
+    std::int64_t max_message_size;
 };
 
 }  // namespace kelnod

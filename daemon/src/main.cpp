@@ -44,6 +44,11 @@ void serve(const kelnod::Settings& settings) {
                          kelnod::serve_ready(kelnod::guarded(kelnod::ChannelerHandler(
                                                  settings, sockets, store, registry)),
                                              kServedPerWakeUp));
+    if (sockets.channeler_monitor) {
+        entries.emplace_back(
+            &sockets.channeler_monitor->socket(),
+            kelnod::guarded([&](cplt::Socket*) { sockets.reportClosedConnections(); }));
+    }
     if (sockets.upstream) {
         entries.emplace_back(
             &sockets.upstream->forwarder,

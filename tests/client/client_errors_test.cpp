@@ -124,6 +124,58 @@ INSTANTIATE_TEST_SUITE_P(
                           "with wire name: ACK"}),
     [](const testing::TestParamInfo<ProtocolErrorCase>& info) { return info.param.name; });
 
+// A standard conversion error from a header's number passes through as it
+// is, but takes the rest of its message with it: the next request on the
+// same socket is read from its start.
+TEST(StandardConversionErrors, TheNextRequestOnTheSameSocketIsReadWhole) {
+    const struct {
+        const char* name;
+        Via via;
+        void (*spoil)(kelno_test::WireMessage&);
+        const char* text;
+    } cases[] = {
+        {"p_size on dispenser", Via::Dispenser,
+         [](kelno_test::WireMessage& m) { m.payload_size = "two"; }, "stoull"},
+        {"valid_for on dispenser", Via::Dispenser,
+         [](kelno_test::WireMessage& m) { m.valid_for = "soon"; }, "stoll"},
+        {"p_size on listener", Via::Listener,
+         [](kelno_test::WireMessage& m) { m.payload_size = "two"; }, "stoull"},
+        {"valid_for on listener", Via::Listener,
+         [](kelno_test::WireMessage& m) { m.valid_for = "soon"; }, "stoll"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        RawNode node;
+        Client client("raw-app", node.broadcasterPort(), node.channelerPort(), {"raw-app"});
+        Events delivered;
+        client.onMessage([&](std::unique_ptr<kelnom::Message> message) {
+            delivered.add(payload_text(*message));
+        });
+        send_text(client, "hello");  // tells the node our identity
+        IoThread io(client, kIoTimeout, 2);
+        const auto hello = node.channeler.receive(kWait).value_or(kelno_test::Frames{});
+        ASSERT_FALSE(hello.empty());
+        ASSERT_TRUE(node.awaitSubscription("raw-app"));
+
+        kelno_test::WireMessage bad;
+        bad.app_id = "raw-app";
+        c.spoil(bad);
+        kelno_test::WireMessage good;
+        good.app_id = "raw-app";
+        good.payload = "good";
+        for (const auto* message : {&bad, &good}) {
+            kelno_test::Frames frames = message->frames();
+            frames.insert(frames.begin(), c.via == Via::Listener ? "raw-app" : hello[0]);
+            (c.via == Via::Listener ? node.broadcaster : node.channeler).send(frames);
+        }
+        EXPECT_TRUE(delivered.waitForCount("good", 1));
+        EXPECT_EQ(
+            io.errors().all(),
+            (std::vector<std::string>{"An unknown error occured. We do not know how to handle it",
+                                      std::string("rethrown: ") + c.text}));
+    }
+}
+
 struct CallbackErrorCase {
     const char* name;
     std::function<void()> raise;  // run as the result callback

@@ -42,9 +42,16 @@ IoThread::IoThread(kelnom::Client& io_client, kelnom::Client::Milliseconds timeo
     : client(io_client) {
     thread = std::thread([this, timeout, runs] {
         for (int run = 0; run < runs && !stopping; ++run) {
-            client.blockThreadForIO(
-                [this](kelnou::Exception& error) { handled_errors.add(error.generateMessage()); },
-                timeout);
+            try {
+                client.blockThreadForIO(
+                    [this](kelnou::Exception& error) {
+                        handled_errors.add(error.generateMessage());
+                    },
+                    timeout);
+            } catch (const std::exception& error) {
+                // A foreign error leaves the loop after its handler ran.
+                handled_errors.add(std::string("rethrown: ") + error.what());
+            }
             returned.add("returned");
         }
         returned.add("finished");

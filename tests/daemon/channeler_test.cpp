@@ -202,5 +202,38 @@ TEST_F(Channeler, MessageFromASenderThatHasGoneIsStillKeptAndPublished) {
     if (!acknowledgement_failed) GTEST_SKIP() << "the sender never left in time";
 }
 
+// kelno.max_message_size: a peer that sends more is cut off and that is
+// reported; without the setting a large message is served as any other.
+TEST(MessageSizeLimit, CutsOffAPeerThatSendsMoreAndServesTheRest) {
+    const struct {
+        const char* name;
+        std::string config;
+        bool large_served;
+    } cases[] = {
+        {"limit of 2000 bytes", "kelno.max_message_size=2000\n", false},
+        {"no limit", "", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        DaemonProcess daemon({"node", std::nullopt, 1, c.config});
+        LocalClient client(daemon);
+        RawPeer sender(ZMQ_DEALER, "large-sender");
+        sender.connect(daemon.channelerEndpoint());
+        WireMessage large;
+        large.payload = std::string(5000, 'l');
+        sender.send(large.frames());
+        if (c.large_served) {
+            EXPECT_EQ(sender.receive(), ack_frames(large.id));
+        } else {
+            EXPECT_TRUE(daemon.process().waitForErr("channeler: a connection was closed"));
+            EXPECT_EQ(sender.receive(100ms), std::nullopt);
+        }
+        WireMessage small;
+        small.payload = std::string(1000, 's');
+        EXPECT_EQ(client.request(small.frames()), ack_frames(small.id));
+        expect_orderly_stop(daemon);
+    }
+}
+
 }  // namespace
 }  // namespace kelno_test

@@ -118,5 +118,43 @@ TEST_F(Forwarder, IgnoresOtherKindsAndBadRequestsFromUpstream) {
     EXPECT_TRUE(daemon.process().waitForErr("stoll"));
 }
 
+// A standard conversion error in what comes down takes the rest of its
+// message with it: the next message is read from its start and handled.
+TEST_F(Forwarder, HandlesTheMessageAfterAMalformedOne) {
+    const struct {
+        const char* name;
+        void (*spoil)(WireMessage&);
+    } cases[] = {
+        {"non-numeric valid_for", [](WireMessage& m) { m.valid_for = "soon"; }},
+        {"non-numeric p_size", [](WireMessage& m) { m.payload_size = "two"; }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        WireMessage bad;
+        c.spoil(bad);
+        sendDown(bad.frames());
+        WireMessage good;
+        sendDown(good.frames());
+        EXPECT_EQ(nextFromNode(), ack_frames(good.id));
+        EXPECT_EQ(client.nextPublication(), publication_frames(good));
+    }
+}
+
+// An upstream node answers every piled-up poll with the same kept message:
+// each copy is acknowledged, so the upstream node drops it, but it is
+// published here once.
+TEST_F(Forwarder, CopiesFromUpstreamAreAllAcknowledgedAndPublishedOnce) {
+    WireMessage message;
+    message.routes = {"low"};
+    for (int copy = 0; copy < 3; ++copy) sendDown(message.frames());
+    WireMessage next;
+    sendDown(next.frames());
+
+    for (int copy = 0; copy < 3; ++copy) EXPECT_EQ(nextFromNode(), ack_frames(message.id));
+    EXPECT_EQ(nextFromNode(), ack_frames(next.id));
+    EXPECT_EQ(client.nextPublication(), publication_frames(message));
+    EXPECT_EQ(client.nextPublication(), publication_frames(next)) << "a copy was published";
+}
+
 }  // namespace
 }  // namespace kelno_test

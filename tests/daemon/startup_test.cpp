@@ -184,6 +184,12 @@ TEST(KelnodStartupFailure, ReportsAndExitsWithStatusOne) {
              Case{"channeler port in use",
                   "kelno.node_name=n\nkelno.channeler.port=" + occupied_port + "\n",
                   "While trying to bind. "},
+             Case{"message size limit not a number",
+                  "kelno.node_name=n\nkelno.max_message_size=lots\n",
+                  "kelno.max_message_size must be a whole number of bytes, 0 for no limit (read "
+                  "\"lots\")\n"},
+             Case{"negative message size limit", "kelno.node_name=n\nkelno.max_message_size=-1\n",
+                  "kelno.max_message_size must be a whole number of bytes"},
              Case{"broadcaster port in use",
                   "kelno.node_name=n\nkelno.broadcaster.port=" + occupied_port + "\n",
                   "While trying to bind. "},

@@ -89,6 +89,30 @@ TEST(StuckPeer, AClientThatStopsReadingIsReportedAndNoOneElseWaits) {
     expect_orderly_stop(daemon);
 }
 
+// A subscriber that stops reading misses publications: the node says so once
+// instead of dropping them unseen, and every other subscriber still gets them.
+TEST(StuckPeer, ASubscriberThatStopsReadingIsReportedAndOthersStillReceive) {
+    DaemonProcess daemon({"node", std::nullopt, 1, "kelno.broadcaster.send_queue=100\n"});
+    LocalClient healthy(daemon);
+    RawPeer flooder(ZMQ_DEALER, "flooder");
+    flooder.connect(daemon.channelerEndpoint());
+    auto stuck = std::make_unique<RawPeer>(ZMQ_SUB);
+    stuck->readSlowly();
+    stuck->subscribe("");
+    stuck->connect(daemon.broadcasterEndpoint());
+
+    flood_while_serving(flooder, healthy, daemon);
+    ASSERT_TRUE(daemon.process().waitForErr(
+        "broadcaster subscriber: send queue full, publication of message "));
+    expect_few_reports(daemon);
+
+    stuck.reset();
+    WireMessage after;
+    ASSERT_EQ(healthy.request(after.frames()), ack_frames(after.id));
+    EXPECT_TRUE(daemon.process().waitForErr("broadcaster subscriber: send queue accepts again, "));
+    expect_orderly_stop(daemon);
+}
+
 // The upstream node is stopped: the node's forwarder queue fills, messages
 // no longer go up, and what has a route stays stored for inbox polls.
 TEST(StuckPeer, AStoppedUpstreamNodeHoldsUpNoLocalClient) {

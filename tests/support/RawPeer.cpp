@@ -109,7 +109,7 @@ Frames WireMessage::headerFrames() const {
             "app_id|" + app_id,
             "id|" + id,
             "origin|" + origin,
-            "p_size|" + std::to_string(payload.size()),
+            "p_size|" + payload_size.value_or(std::to_string(payload.size())),
             "p_type|" + type,
             "valid_for|" + valid_for};
 }

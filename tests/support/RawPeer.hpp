@@ -55,6 +55,7 @@ struct WireMessage {
     std::string type = "text";
     std::string valid_for = "20";
     std::string ack_mode = "1";
+    std::optional<std::string> payload_size;  // "p_size" as written; the payload's size if unset
 
     // The seven headers in wire order.
     Frames headerFrames() const;
