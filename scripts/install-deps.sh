@@ -2,7 +2,7 @@
 # Installs Debian packages, only those missing: the ones given as arguments, or
 # by default those Kelno builds and tests with.
 set -eu
-packages="${*:-cmake make g++ pkg-config libzmq3-dev uuid-dev nlohmann-json3-dev libgtest-dev libgmock-dev}"
+packages="${*:-cmake make g++ pkg-config libzmq3-dev uuid-dev nlohmann-json3-dev libsqlite3-dev libgtest-dev libgmock-dev}"
 missing=""
 for package in $packages; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" \

@@ -74,6 +74,35 @@ bool read_max_message_size(const kelnou::Properties& properties, std::int64_t& b
     return true;
 }
 
+// A bound of the kept messages: absent, no bound (0); otherwise at least 1.
+bool read_store_bound(const kelnou::Properties& properties, const char* key, const char* unit,
+                      std::uint64_t& bound) {
+    const char* text = properties.getString(key, nullptr);
+    if (text == nullptr) return true;
+    const auto value = parse_whole_number(text, 1);
+    if (!value) {
+        report(std::string(key) + " must be a whole number of " + unit + ", at least 1 (read \"" +
+               text + "\")");
+        return false;
+    }
+    bound = static_cast<std::uint64_t>(*value);
+    return true;
+}
+
+bool read_store(const kelnou::Properties& properties, StoreSettings& store) {
+    store.path = properties.getString("kelno.store.path", "");
+    const std::string expire = properties.getString("kelno.store.expire", "false");
+    if (expire != "true" && expire != "false") {
+        report("kelno.store.expire must be true or false (read \"" + expire + "\")");
+        return false;
+    }
+    store.limits.expire = expire == "true";
+    return read_store_bound(properties, "kelno.store.max_messages", "messages",
+                            store.limits.max_messages) &&
+           read_store_bound(properties, "kelno.store.max_bytes", "payload bytes",
+                            store.limits.max_bytes);
+}
+
 }  // namespace
 
 void print_usage() {
@@ -122,6 +151,7 @@ std::optional<Settings> read_settings(const std::string& path) {
     settings.inbox_interval = properties.getInt("kelno.inbox_interval", 2);
     if (!read_send_queues(properties, settings.send_queues)) return std::nullopt;
     if (!read_max_message_size(properties, settings.max_message_size)) return std::nullopt;
+    if (!read_store(properties, settings.store)) return std::nullopt;
     return settings;
 }
 

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "StoreSettings.hpp"
+
 namespace kelnod {
 
 inline constexpr const char* default_config_path = "/etc/kelnod.conf";
@@ -31,6 +33,7 @@ struct Settings {
     // Largest message a peer may send on the channeler or down the forwarder,
     // in bytes; a peer that sends more is disconnected. 0: no limit.
     std::int64_t max_message_size = 0;
+    StoreSettings store;  // kelno.store.*
 };
 
 void print_usage();
@@ -41,8 +44,8 @@ void print_usage();
 std::string run_script(std::string command);
 
 // Reads the properties file. Nothing (after printing why) when the file cannot
-// be loaded, names no node or sets a send queue below one message; a failing
-// ".sh" setting throws.
+// be loaded, names no node, sets a send queue below one message or has a
+// kelno.store.* value that is not one; a failing ".sh" setting throws.
 std::optional<Settings> read_settings(const std::string& path);
 
 // The start-up lines on standard output.

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <string>
+
+#include "MessageStore.hpp"
+
+namespace kelnod {
+
+// kelno.store.*: where the kept messages are written, and their bounds. All
+// empty (the default): the memory store of Part 5.2, unbounded.
+struct StoreSettings {
+    std::string path;    // kelno.store.path; empty: memory only
+    StoreLimits limits;  // kelno.store.max_messages, .max_bytes, .expire
+};
+
+}  // namespace kelnod
