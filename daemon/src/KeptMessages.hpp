@@ -17,7 +17,7 @@ namespace kelnod {
 // The messages the node keeps for inbox polls, as the handlers see them: the
 // memory store (the truth, with its bounds and expiry) and, with a path, the
 // store file that follows it. Without any kelno.store.* setting it is exactly
-// the memory store of Part 5.2, and prints nothing.
+// the plain memory store, and prints nothing.
 //
 // Durability comes in batches: the handlers call beginBatch() once a wake-up,
 // serve every request, then commitBatch(), and send the receipt
@@ -49,7 +49,7 @@ public:
     KeptMessages(const KeptMessages&) = delete;
     KeptMessages& operator=(const KeptMessages&) = delete;
 
-    // --- As MessageStore (Part 5.2), bounds and expiry applied.
+    // --- As MessageStore, bounds and expiry applied.
     // Outside a batch, a change is committed at once, on its own.
     void keep(const std::shared_ptr<kelnom::Message>& message);
     bool removeAcknowledged(const std::string& message_id);

@@ -23,8 +23,8 @@ using WallTime = std::chrono::time_point<std::chrono::system_clock,
                                          std::chrono::duration<std::int64_t, std::milli>>;
 WallTime wall_now();
 
-// Bounds of the store; zero means "no bound". Without any, the store is the
-// one of Part 5.2.
+// Bounds of the store; zero means "no bound". Without any, the store keeps
+// everything until it is acknowledged, as it always has.
 struct StoreLimits {
     std::uint64_t max_messages = 0;
     std::uint64_t max_bytes = 0;  // payload bytes of all kept messages

@@ -7,7 +7,7 @@
 namespace kelnod {
 
 // kelno.store.*: where the kept messages are written, and their bounds. All
-// empty (the default): the memory store of Part 5.2, unbounded.
+// empty (the default): the memory store alone, unbounded.
 struct StoreSettings {
     std::string path;    // kelno.store.path; empty: memory only
     StoreLimits limits;  // kelno.store.max_messages, .max_bytes, .expire
