@@ -12,8 +12,9 @@ using kelnom::internal_objects::Ack;
 using kelnom::internal_objects::Inbox;
 
 ChannelerHandler::ChannelerHandler(const Settings& settings, NodeSockets& sockets,
-                                   MessageStore& store, NodeRegistry& registry)
-    : settings(settings), sockets(sockets), store(store), registry(registry) {}
+                                   KeptMessages& store, NodeRegistry& registry,
+                                   HeldReceipts& receipts)
+    : settings(settings), sockets(sockets), store(store), registry(registry), receipts(receipts) {}
 
 void ChannelerHandler::operator()(cplt::Socket*) {
     kelnom::RoutedRequest received =

@@ -7,7 +7,8 @@
 #include <kelnom/Inbox.hpp>
 #include <kelnom/Message.hpp>
 
-#include "MessageStore.hpp"
+#include "HeldReceipts.hpp"
+#include "KeptMessages.hpp"
 #include "NodeRegistry.hpp"
 #include "NodeSockets.hpp"
 #include "Settings.hpp"
@@ -23,8 +24,8 @@ namespace kelnod {
 // request came from (its identity, the route).
 class ChannelerHandler {
 public:
-    ChannelerHandler(const Settings& settings, NodeSockets& sockets, MessageStore& store,
-                     NodeRegistry& registry);
+    ChannelerHandler(const Settings& settings, NodeSockets& sockets, KeptMessages& store,
+                     NodeRegistry& registry, HeldReceipts& receipts);
 
     void operator()(cplt::Socket* channeler);
 
@@ -38,8 +39,9 @@ private:
 
     const Settings& settings;
     NodeSockets& sockets;
-    MessageStore& store;
+    KeptMessages& store;
     NodeRegistry& registry;
+    HeldReceipts& receipts;
 };
 
 }  // namespace kelnod

@@ -12,9 +12,10 @@ void ChannelerHandler::handleMessage(std::unique_ptr<kelnom::Message> received,
     std::shared_ptr<kelnom::Message> message = std::move(received);
 
     // A sender that has gone away must not cost the message we already hold.
-    sockets.toPeer(route, message->generate_ack(), Cargo::receipt, message->msgId());
+    receipts.acknowledge(route, message->msgId());
     // The store holds this very object, so the origin node appended below is
-    // part of what later inbox polls receive.
+    // part of what later inbox polls receive (and of what the store file gets
+    // when the wake-up's changes are committed).
     store.keep(message);
     forwardUp(*message);
     sockets.publish(*message);

@@ -11,7 +11,7 @@ namespace kelnod {
 using kelnom::RequestKind;
 using kelnom::internal_objects::Ack;
 
-ForwarderHandler::ForwarderHandler(NodeSockets& sockets, MessageStore& store,
+ForwarderHandler::ForwarderHandler(NodeSockets& sockets, KeptMessages& store,
                                    NodeRegistry& registry)
     : sockets(sockets), store(store), registry(registry), delivered(_remembered_deliveries) {}
 

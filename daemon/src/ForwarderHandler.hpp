@@ -1,6 +1,6 @@
 #pragma once
 
-#include "MessageStore.hpp"
+#include "KeptMessages.hpp"
 #include "NodeRegistry.hpp"
 #include "NodeSockets.hpp"
 #include "RecentIds.hpp"
@@ -21,7 +21,7 @@ public:
     // once. The copies of one message arrive within a few polls of each other.
     static constexpr std::size_t _remembered_deliveries = 4096;
 
-    ForwarderHandler(NodeSockets& sockets, MessageStore& store, NodeRegistry& registry);
+    ForwarderHandler(NodeSockets& sockets, KeptMessages& store, NodeRegistry& registry);
 
     void operator()(cplt::Socket* forwarder);
 
@@ -29,7 +29,7 @@ private:
     void handleMessage(const kelnom::Message& message);
 
     NodeSockets& sockets;
-    MessageStore& store;
+    KeptMessages& store;
     NodeRegistry& registry;
     RecentIds delivered;  // ids of messages from upstream published here
 };

@@ -6,12 +6,19 @@
 
 namespace kelnod {
 
-void run_until_terminated(cplt::InputSelector& selector, UpstreamInboxPoll& upstream_poll) {
+void run_until_terminated(cplt::InputSelector& selector, UpstreamInboxPoll& upstream_poll,
+                          KeptMessages& store, HeldReceipts& receipts) {
     using namespace std::chrono_literals;
     try {
         while (true) {
             upstream_poll.sendWhenDue();
+            store.beginBatch();
             selector.run(1000ms);
+            store.expireDue();
+            // A failed commit is reported by the store; memory has the
+            // messages, so they are acknowledged all the same.
+            store.commitBatch();
+            receipts.release();
         }
     } catch (const cplt::ZmqTermination&) {
         // The order to stop.

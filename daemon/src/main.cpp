@@ -17,8 +17,9 @@
 #include "Console.hpp"
 #include "ForwarderHandler.hpp"
 #include "HandlerGuard.hpp"
+#include "HeldReceipts.hpp"
+#include "KeptMessages.hpp"
 #include "MainLoop.hpp"
-#include "MessageStore.hpp"
 #include "NodeRegistry.hpp"
 #include "NodeSockets.hpp"
 #include "Settings.hpp"
@@ -32,7 +33,12 @@ constexpr int kServedPerWakeUp = 256;
 // Opens the sockets and serves until told to stop.
 void serve(const kelnod::Settings& settings) {
     kelnod::NodeSockets sockets(settings);
-    kelnod::MessageStore store;
+    // After the sockets: a second node that cannot bind never touches the
+    // first one's store file.
+    kelnod::KeptMessages store(settings.store, kelnod::say, kelnod::report);
+    const std::string store_line = store.startupLine();
+    if (!store_line.empty()) kelnod::say(store_line);
+    kelnod::HeldReceipts receipts(sockets, store.durableStore() != nullptr);
     kelnod::NodeRegistry registry;
     kelnod::UpstreamInboxPoll upstream_poll(settings.node_name,
                                             std::chrono::seconds(settings.inbox_interval), sockets);
@@ -42,7 +48,7 @@ void serve(const kelnod::Settings& settings) {
     std::vector<std::pair<cplt::Socket*, cplt::InputSelector::Handler>> entries;
     entries.emplace_back(&sockets.channeler,
                          kelnod::serve_ready(kelnod::guarded(kelnod::ChannelerHandler(
-                                                 settings, sockets, store, registry)),
+                                                 settings, sockets, store, registry, receipts)),
                                              kServedPerWakeUp));
     if (sockets.channeler_monitor) {
         entries.emplace_back(
@@ -61,7 +67,7 @@ void serve(const kelnod::Settings& settings) {
     }
     cplt::InputSelector selector(std::move(entries));
 
-    kelnod::run_until_terminated(selector, upstream_poll);
+    kelnod::run_until_terminated(selector, upstream_poll, store, receipts);
     // Said before the sockets and the store go, so it is there even if closing hangs.
     kelnod::say("Done");
 }
