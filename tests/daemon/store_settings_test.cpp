@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -64,6 +66,30 @@ TEST(StoreSettings, GoodValuesAreAccepted) {
         "kelno.store.max_messages=9223372036854775807\nkelno.store.max_bytes=1\n"
         "kelno.store.expire=false\n";
     DaemonProcess daemon(options);  // returns once the daemon serves
+}
+
+// A store file the node cannot use never keeps it from starting: it is moved
+// aside, standard error says so, and the node serves with an empty store.
+TEST(StoreFile, ADamagedFileIsMovedAsideAndTheNodeStarts) {
+    const struct {
+        const char* name;
+        void (*damage)(const std::string& path);
+    } cases[] = {
+        {"not a database",
+         [](const std::string& path) { std::ofstream(path) << std::string(5000, 'x'); }},
+        {"a directory", [](const std::string& path) { std::filesystem::create_directory(path); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        const std::string path = dir.path() + "/store.db";
+        c.damage(path);
+        DaemonProcess daemon({"n", std::nullopt, 1, "kelno.store.path=" + path + "\n"});
+        EXPECT_TRUE(daemon.process().waitForOut("Store: " + path + ", 0 messages loaded\n"));
+        EXPECT_TRUE(daemon.process().waitForErr("; moved aside to " + path + ".bad-"));
+        EXPECT_TRUE(std::filesystem::is_regular_file(path));
+        EXPECT_EQ(daemon.stop(), 0);
+    }
 }
 
 }  // namespace
