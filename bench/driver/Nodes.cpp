@@ -32,13 +32,14 @@ std::string loopback_endpoint(int port) { return "tcp://127.0.0.1:" + std::to_st
 }  // namespace
 
 Node start_kelnod(const Programs& programs, const ScratchDir& scratch, const std::string& name,
-                  std::optional<int> upstream) {
+                  std::optional<int> upstream, const std::string& extra_config) {
     const Ports ports = two_free_ports();
     std::string config = "kelno.node_name=" + name + "\n" +
                          "kelno.channeler.port=" + std::to_string(ports.input) + "\n" +
                          "kelno.broadcaster.port=" + std::to_string(ports.output) + "\n" +
                          "kelno.inbox_interval=2\n";
     if (upstream) config += "kelno.forwarder.remote=" + loopback_endpoint(*upstream) + "\n";
+    config += extra_config;
     const std::string config_path = scratch.write(name + ".conf", config);
     // Status lines go nowhere, as under a service manager; errors are kept.
     auto process = std::make_unique<Child>(std::vector<std::string>{programs.kelnod, config_path},

@@ -25,9 +25,10 @@ struct Node {
 };
 
 // Each returns once the node accepts connections; `upstream` is the input
-// port of the node above. Configuration files go to `scratch`.
+// port of the node above. Configuration files go to `scratch`; kelnod's
+// `extra_config` lines are added to its file as they are.
 Node start_kelnod(const Programs& programs, const ScratchDir& scratch, const std::string& name,
-                  std::optional<int> upstream = std::nullopt);
+                  std::optional<int> upstream = std::nullopt, const std::string& extra_config = "");
 Node start_limit_relay(const Programs& programs, std::optional<int> upstream = std::nullopt);
 Node start_mosquitto(const Programs& programs, const ScratchDir& scratch, const std::string& name,
                      std::optional<int> upstream = std::nullopt);

@@ -1,5 +1,6 @@
 #include "Scenarios.hpp"
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <iostream>
@@ -194,13 +195,23 @@ std::vector<Row> live_path_and_latency(const Programs& programs, const Settings&
     return rows;
 }
 
-std::vector<Row> store_scaling(const Programs& programs, const Settings& settings) {
+namespace {
+
+// S3 for one kind of store: `store_file` names the store file, empty for the
+// memory store alone.
+std::vector<Row> store_scaling_with(const Programs& programs, const Settings& settings,
+                                    const std::string& kind, bool store_file) {
     // Two nodes: one whose store stays empty and one that is filled. The
     // empty one is measured just before and after each full one, so a machine
     // whose load drifts during the run does not pass for the store's cost.
     ScratchDir scratch;
-    Node empty_node = start_kelnod(programs, scratch, "bench-store-empty");
-    Node full_node = start_kelnod(programs, scratch, "bench-store-full");
+    const auto store_config = [&](const std::string& name) {
+        return store_file ? "kelno.store.path=" + scratch.path(name + ".db") + "\n" : "";
+    };
+    Node empty_node = start_kelnod(programs, scratch, "bench-store-empty", std::nullopt,
+                                   store_config("bench-store-empty"));
+    Node full_node = start_kelnod(programs, scratch, "bench-store-full", std::nullopt,
+                                  store_config("bench-store-full"));
 
     // Stored messages: routed to a node that never polls; the subscriber
     // acknowledges each one it receives, which removes it again.
@@ -225,6 +236,7 @@ std::vector<Row> store_scaling(const Programs& programs, const Settings& setting
         return measure_throughput(transport, progress, 64, settings.window, settings.warmup,
                                   settings.duration);
     };
+    const std::string scenario = "S3 store, " + kind;
     std::vector<Row> rows;
     const auto add_row = [&](std::uint64_t level, const ThroughputResult& result,
                              std::string note) {
@@ -233,12 +245,20 @@ std::vector<Row> store_scaling(const Programs& programs, const Settings& setting
             std::snprintf(lost, sizeof lost, "; %.1f %% lost", result.lossPercent());
             note += lost;
         }
-        rows.push_back(make_row("S3 store", "acks, " + std::to_string(level) + " stored (64 B)",
+        rows.push_back(make_row(scenario, "acks, " + std::to_string(level) + " stored (64 B)",
                                 Unit::PerSecond, Figures{result.delivered_per_second, {}, {}},
                                 note));
-        progress_line("S3 " + std::to_string(level) + " stored: " +
+        // One message at a time: what a sender waits for its receipt.
+        const LatencyResult latency =
+            measure_latency(full, full_progress, 64, settings.latency_messages / 4);
+        const Percentiles to_ack = percentiles(latency.to_ack_us);
+        rows.push_back(
+            make_row(scenario, "send → ack p50, " + std::to_string(level) + " stored (64 B)",
+                     Unit::Microseconds, Figures{to_ack.p50, {}, {}},
+                     std::to_string(settings.latency_messages / 4) + " messages one at a time"));
+        progress_line(scenario + " " + std::to_string(level) + " stored: " +
                       std::to_string(static_cast<long long>(result.delivered_per_second)) +
-                      " acks/s");
+                      " acks/s, p50 " + std::to_string(to_ack.p50) + " µs");
     };
 
     std::uint64_t stored = 0;
@@ -265,11 +285,30 @@ std::vector<Row> store_scaling(const Programs& programs, const Settings& setting
         const long resident_after = full_node.process->residentKiB();
         const double per_message = 1024.0 * static_cast<double>(resident_after - resident_before) /
                                    static_cast<double>(stored);
-        rows.push_back(make_row("S3 store", "resident memory per stored 64 B message",
+        rows.push_back(make_row(scenario, "resident memory per stored 64 B message",
                                 Unit::BytesPerMessage, Figures{per_message, {}, {}},
                                 "VmRSS " + std::to_string(resident_before) + " → " +
                                     std::to_string(resident_after) + " KiB for " +
                                     std::to_string(stored) + " messages"));
+        if (store_file) {
+            const std::string file = scratch.path("bench-store-full.db");
+            const long long bytes = file_size(file) + std::max(0LL, file_size(file + "-wal"));
+            rows.push_back(
+                make_row(scenario, "store file per stored 64 B message", Unit::BytesPerMessage,
+                         Figures{static_cast<double>(bytes) / static_cast<double>(stored), {}, {}},
+                         "file and its write-ahead log, " + std::to_string(bytes) + " bytes for " +
+                             std::to_string(stored) + " messages"));
+        }
+    }
+    return rows;
+}
+
+}  // namespace
+
+std::vector<Row> store_scaling(const Programs& programs, const Settings& settings) {
+    std::vector<Row> rows = store_scaling_with(programs, settings, "memory", false);
+    for (Row& row : store_scaling_with(programs, settings, "file", true)) {
+        rows.push_back(std::move(row));
     }
     return rows;
 }
