@@ -41,7 +41,7 @@ TEST(ConcurrentSenders, EveryResultCallbackRunsAndNoAcknowledgementIsDropped) {
 
     {
         std::unique_lock<std::mutex> lock(mutex);
-        all_acknowledged.wait_for(lock, std::chrono::seconds(100),
+        all_acknowledged.wait_for(lock, std::chrono::seconds(300),
                                   [&] { return acknowledged == total; });
         EXPECT_EQ(acknowledged, total);
     }
