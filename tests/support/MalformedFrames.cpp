@@ -171,6 +171,10 @@ std::vector<MalformedFrames> build() {
          "Did not expect more headers for request \"GREG\". Unexpected headers are: "
          "(extra|header)",
          {"While trying to decode headers for GetRegistry request", decode_line("GREG")}},
+        {"acknowledgement with a header too many",
+         {D, "ACK", "msg_id|x", "extra|1", D, D},
+         "Did not expect more headers for request \"ACK\". Unexpected headers are: (extra|1)",
+         {"While trying to decode headers for Ack", decode_line("ACK")}},
         {"non-numeric ack_mode",
          message_with("ack_mode", "x"),
          "Ack mode is incorrect for Message. Logic error: stoi",
