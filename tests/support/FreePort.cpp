@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <deque>
+#include <mutex>
 #include <stdexcept>
 #include <thread>
 
@@ -21,19 +23,47 @@ sockaddr_in loopback(int port) {
     return address;
 }
 
+// The most recent reservations, held open; an older one is released once its
+// child has long bound the port itself.
+class Reservations {
+public:
+    ~Reservations() {
+        for (int fd : held) ::close(fd);
+    }
+    void hold(int fd) {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (held.size() == most) {
+            ::close(held.front());
+            held.pop_front();
+        }
+        held.push_back(fd);
+    }
+
+private:
+    static constexpr std::size_t most = 64;
+    std::mutex mutex;
+    std::deque<int> held;
+};
+
 }  // namespace
 
 int free_port() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    // Bound with SO_REUSEADDR, never listening: the system gives the port to
+    // no other bind meanwhile, while the child, which binds with SO_REUSEADDR
+    // too (as ZeroMQ does), may still take it.
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) throw std::runtime_error("socket() failed");
+    const int reuse = 1;
     sockaddr_in address = loopback(0);
     socklen_t length = sizeof(address);
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+    if (::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof(reuse)) != 0 ||
+        ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
         ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
         ::close(fd);
         throw std::runtime_error("could not find a free port");
     }
-    ::close(fd);
+    static Reservations reservations;
+    reservations.hold(fd);
     return ntohs(address.sin_port);
 }
 

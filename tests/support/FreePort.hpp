@@ -10,10 +10,12 @@ namespace kelno_test {
 // between choosing and binding.
 inline constexpr const char* any_loopback_port = "tcp://127.0.0.1:0";
 
-// A TCP port on the loopback interface that was free a moment ago. Only for
-// programs started as child processes, which read their ports from a file or
-// their command line before they bind: another process may take the port in
-// between, so a child that cannot bind fails to start and says so.
+// A free TCP port on the loopback interface, for programs started as child
+// processes, which read their ports from a file or their command line and bind
+// later. In-process sockets bind to any_loopback_port instead. The port stays
+// reserved (bound, not listening) for a while, so no other bind is given it
+// meanwhile; a child binding with SO_REUSEADDR (ZeroMQ does) still can. A
+// connection to it is refused until the child listens.
 int free_port();
 
 // True once something accepts TCP connections on 127.0.0.1:`port`, false after
