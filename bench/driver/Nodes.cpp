@@ -55,7 +55,6 @@ Node start_kelnod(const Programs& programs, const TempDir& scratch, const std::s
                          "kelno.inbox_interval=2\n";
     if (upstream) config += "kelno.forwarder.remote=" + loopback_endpoint(*upstream) + "\n";
     const std::string config_path = scratch.write(name + ".conf", config);
-    // Status lines go nowhere, as under a service manager; errors are kept.
     auto process = std::make_unique<ChildProcess>(
         std::vector<std::string>{programs.kelnod, config_path}, bench_child());
     return started(std::move(process), ports, "kelnod " + name);
