@@ -77,8 +77,9 @@ soak-asan: deps
 	$(SANITIZER_ENV) ./build-asan/tests/soak/kelno_soak $(SOAK_MESSAGES) $(SOAK_RESTARTS) --sanitized
 
 # The whole project is instrumented for coverage and the sanitizers, so the
-# fuzzer sees into the libraries. The committed seeds are only read: what the
-# fuzzer adds goes to a folder of the build.
+# fuzzer sees into the libraries. The committed seeds, and those the build
+# writes from the tests' table of malformed frames (build-fuzz/fuzz/seeds), are
+# only read: what the fuzzer adds goes to a folder of the build.
 fuzz: deps
 	@command -v clang++-14 >/dev/null && \
 		ls /usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.fuzzer-*.a >/dev/null 2>&1 || \
@@ -91,7 +92,8 @@ fuzz: deps
 		mkdir -p build-fuzz/corpus/$$target build-fuzz/findings/$$target && \
 		$(SANITIZER_ENV) ./build-fuzz/fuzz/fuzz_$$target -max_total_time=$(FUZZ_SECONDS) -timeout=10 \
 			-artifact_prefix=build-fuzz/findings/$$target/ \
-			build-fuzz/corpus/$$target fuzz/corpus/$$target || exit 1; \
+			build-fuzz/corpus/$$target fuzz/corpus/$$target \
+			$$(ls -d build-fuzz/fuzz/seeds/$$target 2>/dev/null) || exit 1; \
 	done
 
 clean:

@@ -38,10 +38,8 @@ void MessageThroughDealerToRouter(benchmark::State& state) {
 
     for (auto _ : state) {
         sender.send(message, nullptr);
-        receiver.readFrame();  // the dealer's identity
-        receiver.expectMore("");
-        std::unique_ptr<kelnom::internal_objects::Request> received = receiver.receive();
-        benchmark::DoNotOptimize(received.get());
+        kelnom::RoutedRequest received = receiver.receiveRouted();  // the dealer's identity first
+        benchmark::DoNotOptimize(received.request.get());
     }
     state.SetItemsProcessed(state.iterations());
     state.SetBytesProcessed(state.iterations() * state.range(0));

@@ -60,32 +60,11 @@ def with_header(name, value):
         [name + b"|" + value] if value is not None else [])
 
 
-MALFORMED = {
-    # Each framing error the receiver reports, section by section.
-    "ends_in_routes": frames(b"nodeB"),
-    "ends_after_routes": frames(b"nodeB", D),
-    "ends_after_command": frames(D, b"MSG"),
-    "ends_in_headers": frames(D, b"MSG", b"ack_mode|1"),
-    "header_without_separator": frames(D, b"ACK", b"msg_id", D, D),
-    "header_zero_before_separator": frames(D, b"ACK", b"msg\x00_id|x", D, D),
-    "unknown_command": frames(D, b"FOO", D, D),
-    "no_payload_frame": frames(D, b"MSG", *MSG_HEADERS, D),
-    "missing_p_size": message(headers=with_header(b"p_size", None)),
-    "missing_p_type": message(headers=with_header(b"p_type", None)),
-    "frames_after_payload": continued(message()) + frames(b"extra"),
-    "no_termination": frames(D, b"ACK", b"msg_id|x", D),
-    "termination_not_delimiter": frames(D, b"ACK", b"msg_id|x", D, b"x"),
-    "msg_without_id": message(headers=with_header(b"id", None)),
-    "box_bad_type": frames(D, b"BOX", b"app_id|a", b"box_type|what", D, D),
-    "greg_with_header": frames(D, b"GREG", b"k|v", D, D),
-    "ack_leftover_header": frames(D, b"ACK", b"msg_id|x", b"extra|1", D, D),
-    # Conversions and sizes.
-    "p_size_not_number": message(headers=with_header(b"p_size", b"five")),
-    "p_size_too_large": message(headers=with_header(b"p_size", b"99999999999999999999999")),
-    "p_size_above_32_bits": message(headers=with_header(b"p_size", b"4294967296")),
-    "p_size_mismatch": message(headers=with_header(b"p_size", b"500")),
-    "valid_for_not_number": message(headers=with_header(b"valid_for", b"soon")),
-    "ack_mode_not_number": message(headers=with_header(b"ack_mode", b"x")),
+# The malformed frame sequences are not here: the build writes their seeds
+# (build/fuzz/seeds/receiver) from the table the framing and daemon tests use,
+# tests/support/MalformedFrames.cpp, and the replay reads them from there.
+ODD = {
+    # Well-formed, with frames longer than the usual.
     "long_route": message(routes=(b"r" * 300,)),
     "long_header": frames(D, b"ACK", b"msg_id|" + b"i" * 500, D, D),
     # Leftovers: the next request starts inside this message.
@@ -104,12 +83,13 @@ def write(target, name, data):
 
 
 def receiver():
-    for name, msg in {**WELL_FORMED, **MALFORMED}.items():
+    for name, msg in {**WELL_FORMED, **ODD}.items():
         write("receiver", "router_" + name, encode(ROUTER, msg))
         write("receiver", "dealer_" + name, encode(DEALER, msg))
     # Several requests in one input, good and bad in turn.
-    write("receiver", "router_sequence", encode(ROUTER, WELL_FORMED["ack"], MALFORMED["ends_in_routes"],
-                                                WELL_FORMED["msg"], MALFORMED["p_size_not_number"],
+    write("receiver", "router_sequence", encode(ROUTER, WELL_FORMED["ack"], frames(b"nodeB"),
+                                                WELL_FORMED["msg"],
+                                                message(headers=with_header(b"p_size", b"five")),
                                                 WELL_FORMED["greg"]))
     write("receiver", "dealer_sequence", encode(DEALER, *WELL_FORMED.values()))
     write("receiver", "empty", b"")

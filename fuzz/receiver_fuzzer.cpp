@@ -1,13 +1,15 @@
 // Feeds arbitrary frames through an in-process ZeroMQ socket pair into
-// kelnom::Receiver::receive(). Behind every ZeroMQ message of the input goes a
+// kelnom::Receiver. Behind every ZeroMQ message of the input goes a
 // well-formed request (the sentinel) that must still be read from its start,
-// and must be the very next request read after a rejection, which leaves the
-// socket at the start of the next message.
+// and must be the very next request read after any other: every read, accepted
+// or rejected, takes its whole message and leaves the socket at the start of
+// the next.
 //
 // Input layout:
 //   byte 0   socket pair: even = DEALER to ROUTER, read as the node's
-//            channeler does (identity frame first, flush after each request);
-//            odd = DEALER to DEALER, read as a client's dispenser does.
+//            channeler does (receiveRouted: identity frame first);
+//            odd = DEALER to DEALER, read as a client's dispenser does
+//            (receive).
 //   then     frames, each: [flags: 1 byte][length: 2 bytes, little endian][bytes]
 //            flags bit 0 set = more parts of the same ZeroMQ message follow.
 //            A length past the end takes what is left; fewer than 3 bytes
@@ -99,12 +101,9 @@ public:
     // One request as its real reader takes it; `route` gets the identity.
     std::unique_ptr<Request> readOne(std::string& route) {
         if (!reads_identity) return receiver.receive();
-        receiver.readFrame();
-        route = receiver.frameText();
-        receiver.expectMore("");
-        auto request = receiver.receive();
-        receiving.flushMessage();
-        return request;
+        kelnom::RoutedRequest routed = receiver.receiveRouted();
+        route = std::move(routed.peer);
+        return std::move(routed.request);
     }
 
     bool readsIdentity() const { return reads_identity; }
@@ -128,9 +127,8 @@ SocketPair& pair_for(std::uint8_t selector) {
 // message, so it must come within this many reads.
 void read_through_sentinel(SocketPair& pair, std::size_t frames_before, const std::string& id) {
     const std::size_t read_limit = frames_before + 2;
-    // Set where the socket must stand at the start of the next message: after
-    // a rejection, and after every request the channeler's way of reading
-    // flushes behind.
+    // Set once a read has ended: it took its whole message, whatever it
+    // found, so the socket stands at the start of the sentinel's.
     bool sentinel_is_next = false;
     for (std::size_t reads = 0; reads < read_limit; ++reads) {
         std::string route;
@@ -146,8 +144,7 @@ void read_through_sentinel(SocketPair& pair, std::size_t frames_before, const st
             }
         }
         check(!sentinel_is_next, "a read did not start at the message that followed");
-        sentinel_is_next = outcome == Outcome::rejected ||
-                           (outcome == Outcome::accepted && pair.readsIdentity());
+        sentinel_is_next = true;
     }
     check(false, "the request behind the input was not read");
 }

@@ -2,11 +2,26 @@
 
 #include <stdexcept>
 
+#include "FreePort.hpp"
+
 namespace kelno_bench {
 
 namespace {
 
+using kelno_test::free_port;
+
 constexpr std::chrono::seconds start_timeout(10);
+
+// A child of the driver dies with it, and is stopped as a service manager
+// would (SIGTERM, then SIGKILL). Its output goes nowhere, as to a journal
+// nobody reads: collecting it would load the machine being measured.
+kelno_test::ChildOptions bench_child() {
+    kelno_test::ChildOptions options;
+    options.output_path = "/dev/null";
+    options.die_with_parent = true;
+    options.stop_grace = std::chrono::seconds(3);
+    return options;
+}
 
 struct Ports {
     int input;
@@ -19,9 +34,9 @@ Ports two_free_ports() {
     return ports;
 }
 
-Node started(std::unique_ptr<Child> process, Ports ports, const std::string& what) {
-    if (!wait_for_listener(ports.input, start_timeout) ||
-        !wait_for_listener(ports.output, start_timeout)) {
+Node started(std::unique_ptr<ChildProcess> process, Ports ports, const std::string& what) {
+    if (!kelno_test::wait_for_listener(ports.input, start_timeout) ||
+        !kelno_test::wait_for_listener(ports.output, start_timeout)) {
         throw std::runtime_error(what + " did not start listening");
     }
     return Node{std::move(process), ports.input, ports.output};
@@ -31,7 +46,7 @@ std::string loopback_endpoint(int port) { return "tcp://127.0.0.1:" + std::to_st
 
 }  // namespace
 
-Node start_kelnod(const Programs& programs, const ScratchDir& scratch, const std::string& name,
+Node start_kelnod(const Programs& programs, const TempDir& scratch, const std::string& name,
                   std::optional<int> upstream, const std::string& extra_config) {
     const Ports ports = two_free_ports();
     std::string config = "kelno.node_name=" + name + "\n" +
@@ -41,9 +56,8 @@ Node start_kelnod(const Programs& programs, const ScratchDir& scratch, const std
     if (upstream) config += "kelno.forwarder.remote=" + loopback_endpoint(*upstream) + "\n";
     config += extra_config;
     const std::string config_path = scratch.write(name + ".conf", config);
-    // Status lines go nowhere, as under a service manager; errors are kept.
-    auto process = std::make_unique<Child>(std::vector<std::string>{programs.kelnod, config_path},
-                                           "/dev/null");
+    auto process = std::make_unique<ChildProcess>(
+        std::vector<std::string>{programs.kelnod, config_path}, bench_child());
     return started(std::move(process), ports, "kelnod " + name);
 }
 
@@ -52,10 +66,10 @@ Node start_limit_relay(const Programs& programs, std::optional<int> upstream) {
     std::vector<std::string> argv{programs.limit_relay, std::to_string(ports.input),
                                   std::to_string(ports.output)};
     if (upstream) argv.push_back(loopback_endpoint(*upstream));
-    return started(std::make_unique<Child>(argv, "/dev/null"), ports, "limit relay");
+    return started(std::make_unique<ChildProcess>(argv, bench_child()), ports, "limit relay");
 }
 
-Node start_mosquitto(const Programs& programs, const ScratchDir& scratch, const std::string& name,
+Node start_mosquitto(const Programs& programs, const TempDir& scratch, const std::string& name,
                      std::optional<int> upstream) {
     const int port = free_port();
     // No persistence, no logging beyond errors; the in-flight and queue
@@ -76,17 +90,17 @@ Node start_mosquitto(const Programs& programs, const ScratchDir& scratch, const 
                   "bridge_protocol_version mqttv311\n";
     }
     const std::string config_path = scratch.write(name + "-mosquitto.conf", config);
-    auto process = std::make_unique<Child>(
-        std::vector<std::string>{programs.mosquitto, "-c", config_path}, "/dev/null");
+    auto process = std::make_unique<ChildProcess>(
+        std::vector<std::string>{programs.mosquitto, "-c", config_path}, bench_child());
     return started(std::move(process), Ports{port, port}, "mosquitto " + name);
 }
 
 Node start_floor(const Programs& programs) {
     const Ports ports = two_free_ports();
-    auto process = std::make_unique<Child>(
+    auto process = std::make_unique<ChildProcess>(
         std::vector<std::string>{programs.floor, std::to_string(ports.input),
                                  std::to_string(ports.output)},
-        "/dev/null");
+        bench_child());
     return started(std::move(process), ports, "floor");
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <iostream>
 #include <optional>
@@ -11,6 +12,7 @@
 #include "KelnoTransport.hpp"
 #include "LimitTransport.hpp"
 #include "MosquittoTransport.hpp"
+#include "ProcessUsage.hpp"
 
 namespace kelno_bench {
 
@@ -18,6 +20,13 @@ namespace {
 
 enum class System { Kelno, Limit, Mosquitto };
 constexpr System all_systems[] = {System::Kelno, System::Limit, System::Mosquitto};
+
+// Size of a file in bytes, or -1 when it cannot be read.
+long long file_size(const std::string& path) {
+    std::error_code error;
+    const auto size = std::filesystem::file_size(path, error);
+    return error ? -1 : static_cast<long long>(size);
+}
 
 const char* system_name(System system) {
     switch (system) {
@@ -84,7 +93,7 @@ std::unique_ptr<Transport> connect(System system, Progress& progress, const Node
 }
 
 // A chain of `length` nodes of `system`, the top one first.
-std::vector<Node> start_nodes(System system, const Programs& programs, const ScratchDir& scratch,
+std::vector<Node> start_nodes(System system, const Programs& programs, const TempDir& scratch,
                               int length) {
     std::vector<Node> nodes;
     for (int level = 0; level < length; ++level) {
@@ -156,7 +165,7 @@ std::vector<Row> live_path_and_latency(const Programs& programs, const Settings&
     Figures delivery[3], ack[3];  // p50, p99, max
     std::string latency_note;
     for_each_system([&](System system) {
-        ScratchDir scratch;
+        TempDir scratch;
         std::vector<Node> nodes = start_nodes(system, programs, scratch, 1);
         Progress progress;
         auto transport = connect(system, progress, nodes[0], nodes[0], settings);
@@ -204,9 +213,12 @@ std::vector<Row> store_scaling_with(const Programs& programs, const Settings& se
     // Two nodes: one whose store stays empty and one that is filled. The
     // empty one is measured just before and after each full one, so a machine
     // whose load drifts during the run does not pass for the store's cost.
-    ScratchDir scratch;
+    TempDir scratch;
+    const auto store_path = [&](const std::string& name) {
+        return scratch.path() + "/" + name + ".db";
+    };
     const auto store_config = [&](const std::string& name) {
-        return store_file ? "kelno.store.path=" + scratch.path(name + ".db") + "\n" : "";
+        return store_file ? "kelno.store.path=" + store_path(name) + "\n" : "";
     };
     Node empty_node = start_kelnod(programs, scratch, "bench-store-empty", std::nullopt,
                                    store_config("bench-store-empty"));
@@ -262,12 +274,12 @@ std::vector<Row> store_scaling_with(const Programs& programs, const Settings& se
     };
 
     std::uint64_t stored = 0;
-    long resident_before = full_node.process->residentKiB();
+    long resident_before = kelno_test::resident_kib(full_node.process->pid());
     for (std::uint64_t level : settings.store_levels) {
         if (level == 0) {
             add_row(0, measure(full, full_progress), "before it is filled");
             // Counted from here, the memory is the store's, not the warm-up's.
-            resident_before = full_node.process->residentKiB();
+            resident_before = kelno_test::resident_kib(full_node.process->pid());
             continue;
         }
         send_acknowledged(filler, fill_progress, 64, level - stored, settings.window);
@@ -282,7 +294,7 @@ std::vector<Row> store_scaling_with(const Programs& programs, const Settings& se
         add_row(level, result, note);
     }
     if (stored > 0) {
-        const long resident_after = full_node.process->residentKiB();
+        const long resident_after = kelno_test::resident_kib(full_node.process->pid());
         const double per_message = 1024.0 * static_cast<double>(resident_after - resident_before) /
                                    static_cast<double>(stored);
         rows.push_back(make_row(scenario, "resident memory per stored 64 B message",
@@ -291,7 +303,7 @@ std::vector<Row> store_scaling_with(const Programs& programs, const Settings& se
                                     std::to_string(resident_after) + " KiB for " +
                                     std::to_string(stored) + " messages"));
         if (store_file) {
-            const std::string file = scratch.path("bench-store-full.db");
+            const std::string file = store_path("bench-store-full");
             const long long bytes = file_size(file) + std::max(0LL, file_size(file + "-wal"));
             rows.push_back(
                 make_row(scenario, "store file per stored 64 B message", Unit::BytesPerMessage,
@@ -317,7 +329,7 @@ std::vector<Row> chain(const Programs& programs, const Settings& settings) {
     std::vector<std::vector<std::pair<System, ThroughputResult>>> by_size(
         settings.payload_sizes.size());
     for_each_system([&](System system) {
-        ScratchDir scratch;
+        TempDir scratch;
         std::vector<Node> nodes = start_nodes(system, programs, scratch, 3);
         Progress progress;
         auto transport = connect(system, progress, nodes.back(), nodes.front(), settings);
@@ -328,20 +340,21 @@ std::vector<Row> chain(const Programs& programs, const Settings& settings) {
 
 std::vector<Row> footprint(const Programs& programs, const Settings& settings,
                            const Shipped& shipped) {
-    ScratchDir scratch;
+    TempDir scratch;
     Node kelnod = start_kelnod(programs, scratch, "bench-idle");
     Node floor = start_floor(programs);
     Node mosquitto = start_mosquitto(programs, scratch, "bench-idle");
     std::this_thread::sleep_for(std::chrono::seconds(1));  // let start-up work finish
 
-    Child* idle[] = {kelnod.process.get(), floor.process.get(), mosquitto.process.get()};
+    ChildProcess* idle[] = {kelnod.process.get(), floor.process.get(), mosquitto.process.get()};
     std::chrono::milliseconds cpu_before[3];
-    for (int i = 0; i < 3; ++i) cpu_before[i] = idle[i]->cpuTime();
+    for (int i = 0; i < 3; ++i) cpu_before[i] = kelno_test::cpu_time(idle[i]->pid());
     std::this_thread::sleep_for(settings.idle_time);
     Figures resident, cpu;
     for (int i = 0; i < 3; ++i) {
-        resident[all_systems[i]] = static_cast<double>(idle[i]->residentKiB());
-        cpu[all_systems[i]] = static_cast<double>((idle[i]->cpuTime() - cpu_before[i]).count());
+        resident[all_systems[i]] = static_cast<double>(kelno_test::resident_kib(idle[i]->pid()));
+        cpu[all_systems[i]] =
+            static_cast<double>((kelno_test::cpu_time(idle[i]->pid()) - cpu_before[i]).count());
     }
 
     std::vector<Row> rows;

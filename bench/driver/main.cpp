@@ -19,9 +19,9 @@
 #include <string>
 #include <thread>
 
+#include "ChildProcess.hpp"
 #include "Harness.hpp"
 #include "KelnoTransport.hpp"
-#include "Processes.hpp"
 #include "Scenarios.hpp"
 
 namespace {
@@ -62,7 +62,7 @@ void print_machine(std::ostream& out) {
 }
 
 int count_run(const Programs& programs, std::uint64_t count, std::uint64_t window) {
-    ScratchDir scratch;
+    TempDir scratch;
     Node node = start_kelnod(programs, scratch, "bench-count");
     Progress progress;
     KelnoTransport transport(progress, node.input_port, node.input_port, node.output_port, {});
@@ -118,7 +118,7 @@ int main(int argc, char** argv) {
         }
     }
 
-    stop_children_on_interrupt();
+    kelno_test::kill_children_on_interrupt();
     if (fixed_count > 0) {
         try {
             return count_run(programs, fixed_count,

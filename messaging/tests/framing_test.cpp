@@ -28,6 +28,8 @@
 #include <kelnom/Sender.hpp>
 
 #include "FreePort.hpp"
+#include "MalformedFrames.hpp"
+#include "RawPeer.hpp"
 
 namespace {
 
@@ -50,9 +52,8 @@ using Lines = std::vector<std::string>;
 const std::string D(1, '\0');  // delimiter frame
 constexpr std::chrono::milliseconds bounded_wait{5000};
 
-std::string loopback_endpoint() {
-    return "tcp://127.0.0.1:" + std::to_string(kelno_test::free_port());
-}
+using kelno_test::any_loopback_port;
+using kelno_test::RawPeer;
 
 Payload payload_of(const std::string& bytes, std::string type) {
     char* buffer = new char[bytes.size()];
@@ -125,65 +126,15 @@ std::vector<std::unique_ptr<Request>> one_of_every_kind() {
     return requests;
 }
 
-// A plain libzmq DEALER bound on loopback: writes frames exactly as given and
-// reads whole messages back, so both directions are checked byte for byte.
-class RawPeer {
-public:
-    RawPeer() : context(zmq_ctx_new()), socket(zmq_socket(context, ZMQ_DEALER)) {
-        const int linger = 0;
-        const int timeout = static_cast<int>(bounded_wait.count());
-        zmq_setsockopt(socket, ZMQ_LINGER, &linger, sizeof linger);
-        zmq_setsockopt(socket, ZMQ_RCVTIMEO, &timeout, sizeof timeout);
-        zmq_setsockopt(socket, ZMQ_SNDTIMEO, &timeout, sizeof timeout);
-        if (zmq_bind(socket, endpoint.c_str()) != 0) throw std::runtime_error("raw bind failed");
-    }
-    ~RawPeer() {
-        zmq_close(socket);
-        zmq_ctx_term(context);
-    }
-    RawPeer(const RawPeer&) = delete;
-    RawPeer& operator=(const RawPeer&) = delete;
-
-    void send(const Frames& frames) {
-        for (std::size_t i = 0; i < frames.size(); ++i) {
-            const int flags = i + 1 < frames.size() ? ZMQ_SNDMORE : 0;
-            if (zmq_send(socket, frames[i].data(), frames[i].size(), flags) < 0) {
-                throw std::runtime_error("raw send failed");
-            }
-        }
-    }
-
-    // One whole message; its end is where the sender cleared the more flag.
-    Frames receive() {
-        Frames frames;
-        int more = 1;
-        while (more) {
-            zmq_msg_t part;
-            zmq_msg_init(&part);
-            if (zmq_msg_recv(&part, socket, 0) < 0) {
-                zmq_msg_close(&part);
-                throw std::runtime_error("no message arrived");
-            }
-            frames.emplace_back(static_cast<const char*>(zmq_msg_data(&part)), zmq_msg_size(&part));
-            more = zmq_msg_more(&part);
-            zmq_msg_close(&part);
-        }
-        return frames;
-    }
-
-    const std::string endpoint = loopback_endpoint();
-
-private:
-    void* context;
-    void* socket;
-};
-
 // Our DEALER connected to a raw peer.
 class FramingTest : public ::testing::Test {
 protected:
-    FramingTest() { local.connect(peer.endpoint); }
+    FramingTest() { local.connect(peer_endpoint); }
 
-    RawPeer peer;
+    // A plain libzmq DEALER: writes frames exactly as given and reads whole
+    // messages back, so both directions are checked byte for byte.
+    RawPeer peer{ZMQ_DEALER};
+    const std::string peer_endpoint = peer.bindLoopback();
     cplt::Socket local{cplt::SocketType::Dealer};
     Sender sender{&local};
     Receiver receiver{&local};
@@ -278,7 +229,7 @@ TEST(SenderTest, SocketErrorsCarryTheSendContextLine) {
     // A ROUTER refuses a peer that is not connected: the daemon answering a
     // client that has gone.
     cplt::Socket router(cplt::SocketType::Router);
-    router.bind(loopback_endpoint());
+    router.bind(any_loopback_port);
     Sender sender(&router);
     const std::string gone = "gone|disp";
     struct Case {
@@ -312,10 +263,9 @@ TEST(SenderTest, SocketErrorsCarryTheSendContextLine) {
 class ClientDaemonTest : public ::testing::Test {
 protected:
     ClientDaemonTest() {
-        const std::string endpoint = loopback_endpoint();
-        daemon.bind(endpoint);
+        daemon.bind(any_loopback_port);
         client.setIdentity(client_identity);
-        client.connect(endpoint);
+        client.connect(daemon.lastEndpoint());
     }
 
     const std::string client_identity = "app1|disp";
@@ -334,10 +284,9 @@ TEST_F(ClientDaemonTest, EveryKindRoundTripsBothWays) {
         // Up: the ROUTER hands the peer identity over as a leading frame.
         send_as_its_kind(client_sender, *request, nullptr);
         ASSERT_TRUE(wait_for_input(daemon));
-        daemon_receiver.readFrame();
-        EXPECT_EQ(daemon_receiver.frameText(), client_identity);
-        daemon_receiver.expectMore("Request");
-        expect_same_request(*request, *daemon_receiver.receive());
+        const kelnom::RoutedRequest routed = daemon_receiver.receiveRouted();
+        EXPECT_EQ(routed.peer, client_identity);
+        expect_same_request(*request, *routed.request);
 
         // Down: the identity picks the peer and is not transmitted.
         send_as_its_kind(daemon_sender, *request, &client_identity);
@@ -354,9 +303,7 @@ TEST_F(ClientDaemonTest, FramesLongerThanAHundredBytesAreReadWhole) {
 
     client_sender.send(message, nullptr);
     ASSERT_TRUE(wait_for_input(daemon));
-    daemon_receiver.readFrame();
-    daemon_receiver.expectMore("Request");
-    expect_same_request(message, *daemon_receiver.receive());
+    expect_same_request(message, *daemon_receiver.receiveRouted().request);
 }
 
 // Small bodies may reach us as slices of a receive buffer ZeroMQ shares between
@@ -372,9 +319,7 @@ TEST_F(ClientDaemonTest, PayloadsArriveIntactAndSmallOnesInABufferOfTheirOwn) {
             Message::Config("app1", {}, Message::Seconds(5), Message::AckMode::Ack));
         client_sender.send(message, nullptr);
         ASSERT_TRUE(wait_for_input(daemon));
-        daemon_receiver.readFrame();
-        daemon_receiver.expectMore("Request");
-        auto received = daemon_receiver.receive();
+        auto received = daemon_receiver.receiveRouted().request;
         auto& payload = dynamic_cast<Message&>(*received).payload();
         ASSERT_EQ(payload.size(), size);
         EXPECT_EQ(std::string(payload.getBuffer(), size), body);
@@ -388,12 +333,11 @@ TEST_F(ClientDaemonTest, PayloadsArriveIntactAndSmallOnesInABufferOfTheirOwn) {
 }
 
 TEST(PublishTest, MessagePublishedUnderATopicReachesTheSubscriber) {
-    const std::string endpoint = loopback_endpoint();
     const std::string topic = "app1";
     cplt::Socket publisher(cplt::SocketType::Pub);
-    publisher.bind(endpoint);
+    publisher.bind(any_loopback_port);
     cplt::Socket subscriber(cplt::SocketType::Sub);
-    subscriber.connect(endpoint);
+    subscriber.connect(publisher.lastEndpoint());
     subscriber.subscribe(topic);
     Sender broadcaster(&publisher);
     Receiver listener(&subscriber);
@@ -412,10 +356,9 @@ TEST(PublishTest, MessagePublishedUnderATopicReachesTheSubscriber) {
     broadcaster.send(message, &topic);
     for (;;) {  // skip the probes still queued
         ASSERT_TRUE(wait_for_input(subscriber));
-        listener.readFrame();
-        EXPECT_EQ(listener.frameText(), topic);
-        listener.expectMore("Request");
-        const auto received = listener.receive();
+        const kelnom::PublishedRequest published = listener.receivePublished();
+        EXPECT_EQ(published.topic, topic);
+        const auto& received = published.request;
         if (dynamic_cast<GetRegistry*>(received.get()) != nullptr) continue;
         expect_same_request(message, *received);
         break;
@@ -444,18 +387,8 @@ TEST_F(FramingTest, FramesAfterTheTerminationDelimiterAreDiscarded) {
 // A standard conversion error passes through unchanged, and the rest of its
 // message goes with it: the next receive starts at the next message.
 TEST_F(FramingTest, StandardConversionErrorsDiscardTheRestOfTheMessage) {
-    const struct {
-        const char* name;
-        Frames frames;
-        const char* text;
-    } cases[] = {
-        {"non-numeric p_size", {D, "REG", "p_size|two", "p_type|JSON", D, "{}"}, "stoull"},
-        {"non-numeric valid_for",
-         {D, "MSG", "ack_mode|1", "app_id|a", "id|x", "origin|,", "p_size|2", "p_type|t",
-          "valid_for|soon", D, "hi"},
-         "stoll"},
-    };
-    for (const auto& c : cases) {
+    for (const auto& c : kelno_test::malformed_frames()) {
+        if (!c.conversion) continue;
         SCOPED_TRACE(c.name);
         peer.send(c.frames);
         peer.send({D, "GREG", D, D});
@@ -463,178 +396,16 @@ TEST_F(FramingTest, StandardConversionErrorsDiscardTheRestOfTheMessage) {
             receive_within(receiver);
             ADD_FAILURE() << "accepted";
         } catch (const std::logic_error& e) {
-            EXPECT_STREQ(e.what(), c.text);
+            EXPECT_EQ(e.what(), c.text);
         }
         EXPECT_FALSE(local.checkMore());
         EXPECT_EQ(receive_within(receiver)->kind(), kelnom::RequestKind::GetRegistry);
     }
 }
 
-struct FailureCase {
-    const char* name;
-    Frames frames;
-    std::string text;
-    Lines context;  // in the order added
-};
-
-std::string missing(const std::string& section) {
-    return "Expected more frames. Next section: " + section;
-}
-
-std::string decode_line(const std::string& command = "") {
-    return "While trying to decode a received request" +
-           (command.empty() ? std::string() : " (" + command + ")");
-}
-
-const std::string routes_line = "While trying to receive routes of request";
-const std::string headers_line = "While trying to receive headers";
-const std::string protocol_headers_line = "While trying to receive protocol headers of request";
-const std::string payload_line = "While trying to receive payload";
-const std::string termination_line = "While trying to receive termination delimiter";
-const std::string missing_key =
-    "Payload detected but provided protocol headers have missing key. Missing key is: ";
-
-Frames message_headers_announcing(const std::string& size) {
-    return {D,
-            "MSG",
-            "ack_mode|1",
-            "app_id|app1",
-            "id|x",
-            "origin|,",
-            "p_size|" + size,
-            "p_type|text",
-            "valid_for|20",
-            D};
-}
-
-Frames concat(Frames frames, const Frames& tail) {
-    frames.insert(frames.end(), tail.begin(), tail.end());
-    return frames;
-}
-
-std::string header_format_error(const std::string& frame) {
-    return "Headers formatted incorrectly in request. No \"|\" found in \"" + frame + "\"";
-}
-
-std::string size_mismatch(const std::string& expected, const std::string& received) {
-    return "Payload size does not match \"p_size\". Expected " + expected + " bytes, received " +
-           received;
-}
-
-std::string size_out_of_range(const std::string& size) {
-    return "Payload size in \"p_size\" is out of range: " + size +
-           ". Largest allowed is 4294967295";
-}
-
-const std::vector<FailureCase> failure_cases = {
-    {"message ends inside the routes",
-     {"nodeA"},
-     missing("Route delimiter frame"),
-     {routes_line, decode_line()}},
-    {"message ends after a second route",
-     {"nodeA", std::string(150, 'n')},
-     missing("Route delimiter frame"),
-     {routes_line, decode_line()}},
-    {"message ends after the routes", {D}, missing("Request/Command name"), {decode_line()}},
-    {"message ends after the command",
-     {D, "MSG"},
-     missing("Headers"),
-     {headers_line, protocol_headers_line, decode_line("MSG")}},
-    {"message ends inside the headers",
-     {D, "BOX", "app_id|a"},
-     missing("Header delimiter"),
-     {headers_line, protocol_headers_line, decode_line("BOX")}},
-    {"header frame without separator",
-     {D, "ACK", "msg_id", D, D},
-     header_format_error("msg_id"),
-     {headers_line, protocol_headers_line, decode_line("ACK")}},
-    {"zero byte before the separator",
-     {D, "ACK", std::string("msg\0|id", 7), D, D},
-     // peer bytes are quoted escaped, so the zero byte cannot cut the text
-     header_format_error("msg\\x00|id"),
-     {headers_line, protocol_headers_line, decode_line("ACK")}},
-    {"long header frame without separator",
-     {D, "ACK", std::string(250, 'h'), D, D},
-     header_format_error(std::string(250, 'h')),
-     {headers_line, protocol_headers_line, decode_line("ACK")}},
-    {"unknown command",
-     {D, "PING", D, D},
-     "Unrecognised command name: PING",
-     {decode_line("PING")}},
-    {"command names are case-sensitive",
-     {D, "msg", D, "x"},
-     "Unrecognised command name: msg",
-     {decode_line("msg")}},
-    {"long unknown command",
-     {D, std::string(150, 'C'), D, D},
-     "Unrecognised command name: " + std::string(150, 'C'),
-     {decode_line(std::string(150, 'C'))}},
-    {"empty command", {D, "", D, D}, "Unrecognised command name: ", {decode_line()}},
-    {"no payload frame",
-     message_headers_announcing("5"),
-     missing("Payload"),
-     {payload_line, decode_line("MSG")}},
-    {"p_size missing",
-     {D, "REG", "p_type|JSON", D, "{}"},
-     missing_key + "p_size",
-     {payload_line, decode_line("REG")}},
-    {"p_type missing",
-     {D, "REG", "p_size|2", D, "{}"},
-     missing_key + "p_type",
-     {payload_line, decode_line("REG")}},
-    {"frames after the payload",
-     {D, "REG", "p_size|2", "p_type|JSON", D, "{}", "x", "y"},
-     "We don't expect more frames after the payload",
-     {payload_line, decode_line("REG")}},
-    {"no termination frame",
-     {D, "GREG", D},
-     missing("Termination frame"),
-     {termination_line, decode_line("GREG")}},
-    {"termination frame is not a delimiter",
-     {D, "ACK", "msg_id|1", D, "x"},
-     "Expected a delimiter frame for termination",
-     {termination_line, decode_line("ACK")}},
-    {"termination frame of two zero bytes",
-     {D, "BOX", "app_id|a", "box_type|clnt", D, std::string(2, '\0')},
-     "Expected a delimiter frame for termination",
-     {termination_line, decode_line("BOX")}},
-    {"request without its header",
-     {D, "ACK", D, D},
-     "Expected \"msg_id\" header.",
-     {"While trying to decode headers for Ack", decode_line("ACK")}},
-    {"message without its id",
-     {D, "MSG", "p_size|1", "p_type|t", D, "x"},
-     "Expected \"id\" header.",
-     {"While trying to decode protocol headers for Message", decode_line("MSG")}},
-    // The payload frame must be exactly as long as announced.
-    {"payload shorter than p_size",
-     concat(message_headers_announcing("5"), {"abc"}),
-     size_mismatch("5", "3"),
-     {payload_line, decode_line("MSG")}},
-    {"payload longer than p_size",
-     concat(message_headers_announcing("1"), {"abc"}),
-     size_mismatch("1", "3"),
-     {payload_line, decode_line("MSG")}},
-    {"4 GiB announced for ten bytes",
-     concat(message_headers_announcing("4294967295"), {"0123456789"}),
-     size_mismatch("4294967295", "10"),
-     {payload_line, decode_line("MSG")}},
-    {"size mismatch with frames after the payload",
-     {D, "REG", "p_size|5", "p_type|JSON", D, "{}", "x"},
-     size_mismatch("5", "2"),
-     {payload_line, decode_line("REG")}},
-    {"p_size beyond 32 bits",
-     concat(message_headers_announcing("4294967296"), {"x"}),
-     size_out_of_range("4294967296"),
-     {payload_line, decode_line("MSG")}},
-    {"negative p_size",
-     {D, "REG", "p_size|-1", "p_type|JSON", D, "x"},
-     size_out_of_range("18446744073709551615"),
-     {payload_line, decode_line("REG")}},
-};
-
 TEST_F(FramingTest, EveryFramingErrorIsReportedAndTheNextMessageIsReadFromItsStart) {
-    for (const FailureCase& c : failure_cases) {
+    for (const auto& c : kelno_test::malformed_frames()) {
+        if (c.conversion) continue;
         SCOPED_TRACE(c.name);
         peer.send(c.frames);
         peer.send({D, "GREG", D, D});

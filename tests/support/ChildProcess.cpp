@@ -3,13 +3,54 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
+#include <atomic>
 #include <cerrno>
 #include <stdexcept>
 
 namespace kelno_test {
+
+namespace {
+
+// Running children, for the interrupt handler: plain atomics, signal-safe.
+constexpr int max_children = 64;
+std::array<std::atomic<pid_t>, max_children> running_children{};
+
+void remember(pid_t pid) {
+    for (auto& slot : running_children) {
+        pid_t empty = 0;
+        if (slot.compare_exchange_strong(empty, pid)) return;
+    }
+}
+
+void forget(pid_t pid) {
+    for (auto& slot : running_children) {
+        pid_t expected = pid;
+        if (slot.compare_exchange_strong(expected, 0)) return;
+    }
+}
+
+void kill_children_and_exit(int signal_number) {
+    for (auto& slot : running_children) {
+        const pid_t pid = slot.load();
+        if (pid > 0) ::kill(pid, SIGKILL);
+    }
+    _exit(128 + signal_number);
+}
+
+}  // namespace
+
+void kill_children_on_interrupt() {
+    struct sigaction action {};
+    action.sa_handler = kill_children_and_exit;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
 
 std::size_t count_of(const std::string& haystack, const std::string& needle) {
     if (needle.empty()) return 0;
@@ -21,47 +62,72 @@ std::size_t count_of(const std::string& haystack, const std::string& needle) {
     return count;
 }
 
-ChildProcess::ChildProcess(std::vector<std::string> argv) {
-    int in_pipe[2], out_pipe[2], err_pipe[2];
-    if (::pipe2(in_pipe, O_CLOEXEC) != 0 || ::pipe2(out_pipe, O_CLOEXEC) != 0 ||
-        ::pipe2(err_pipe, O_CLOEXEC) != 0) {
+ChildProcess::ChildProcess(std::vector<std::string> argv, ChildOptions child_options)
+    : options(std::move(child_options)) {
+    int in_pipe[2], out_pipe[2] = {-1, -1}, err_pipe[2] = {-1, -1};
+    const bool collects = !options.output_path;
+    if (::pipe2(in_pipe, O_CLOEXEC) != 0 ||
+        (collects && (::pipe2(out_pipe, O_CLOEXEC) != 0 || ::pipe2(err_pipe, O_CLOEXEC) != 0))) {
         throw std::runtime_error("pipe failed");
+    }
+    int output_fd = -1;
+    if (!collects) {
+        output_fd =
+            ::open(options.output_path->c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        if (output_fd < 0) throw std::runtime_error("cannot open " + *options.output_path);
     }
     std::vector<char*> args;
     for (auto& arg : argv) args.push_back(arg.data());
     args.push_back(nullptr);
 
+    const pid_t parent = ::getpid();
     child_pid = ::fork();
     if (child_pid < 0) throw std::runtime_error("fork failed");
     if (child_pid == 0) {
+        if (options.die_with_parent) {
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+            if (::getppid() != parent) _exit(127);  // the parent died before prctl
+        }
         ::dup2(in_pipe[0], 0);
-        ::dup2(out_pipe[1], 1);
-        ::dup2(err_pipe[1], 2);
-        // The test runner may block signals in its threads; the child starts clean.
+        ::dup2(collects ? out_pipe[1] : output_fd, 1);
+        ::dup2(collects ? err_pipe[1] : output_fd, 2);
+        // The test runner may block or handle signals; the child starts clean.
         sigset_t none;
         sigemptyset(&none);
         sigprocmask(SIG_SETMASK, &none, nullptr);
+        ::signal(SIGINT, SIG_DFL);
+        ::signal(SIGTERM, SIG_DFL);
         ::execv(args[0], args.data());
         _exit(127);
     }
+    remember(child_pid);
     ::close(in_pipe[0]);
+    stdin_fd = in_pipe[1];
+    if (!collects) {
+        ::close(output_fd);
+        output_complete = true;
+        return;
+    }
     ::close(out_pipe[1]);
     ::close(err_pipe[1]);
-    stdin_fd = in_pipe[1];
     stdout_fd = out_pipe[0];
     stderr_fd = err_pipe[0];
     reader = std::thread([this] { readLoop(); });
 }
 
 ChildProcess::~ChildProcess() {
+    if (!exit_status && options.stop_grace.count() > 0) {
+        ::kill(child_pid, SIGTERM);
+        waitExit(options.stop_grace);
+    }
     if (!exit_status) {
         ::kill(child_pid, SIGKILL);
         waitExit(5s);
     }
     closeStdin();
     if (reader.joinable()) reader.join();
-    ::close(stdout_fd);
-    ::close(stderr_fd);
+    if (stdout_fd >= 0) ::close(stdout_fd);
+    if (stderr_fd >= 0) ::close(stderr_fd);
 }
 
 void ChildProcess::readLoop() {
@@ -149,6 +215,7 @@ std::optional<int> ChildProcess::waitExit(std::chrono::milliseconds timeout) {
         int status = 0;
         pid_t done = ::waitpid(child_pid, &status, WNOHANG);
         if (done == child_pid) {
+            forget(child_pid);
             exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
             // The child is gone, but what it wrote last may still sit in the
             // pipes: wait (bounded) until the reader has seen both ends close.

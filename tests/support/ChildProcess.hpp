@@ -12,13 +12,25 @@ namespace kelno_test {
 
 using namespace std::chrono_literals;
 
+// How a child is started; the defaults suit a test.
+struct ChildOptions {
+    // Standard output and error are appended to this file instead of being
+    // collected (out() and err() stay empty): for children that write much
+    // while measured, as a daemon under a service manager writes to its journal.
+    std::optional<std::string> output_path;
+    // The child is killed when the thread that started it ends.
+    bool die_with_parent = false;
+    // The destructor sends SIGTERM and waits this long before SIGKILL.
+    std::chrono::milliseconds stop_grace{0};
+};
+
 // A program started for a test, with its standard streams piped to the test.
 // Output is collected in the background; every wait is bounded. The destructor
 // kills and reaps a child that is still running.
 class ChildProcess {
 public:
     // argv[0] is the path of the program.
-    explicit ChildProcess(std::vector<std::string> argv);
+    explicit ChildProcess(std::vector<std::string> argv, ChildOptions options = {});
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
@@ -38,6 +50,7 @@ public:
     void writeStdin(const std::string& text);
     void closeStdin();
     void signal(int signal_number);
+    bool running() { return !waitExit(std::chrono::milliseconds(0)); }
 
     // The exit status (or 128 + signal number when killed by a signal), or
     // nothing when the child is still running after `timeout`. Once it returns
@@ -49,6 +62,7 @@ private:
     bool waitFor(const std::string& stream_text_name, const std::string& text, std::size_t count,
                  std::chrono::milliseconds timeout) const;
 
+    ChildOptions options;
     int child_pid = -1;
     int stdin_fd = -1;
     int stdout_fd = -1;
@@ -62,6 +76,10 @@ private:
     bool output_complete = false;  // both streams reached end of file
     std::thread reader;
 };
+
+// From now on SIGINT and SIGTERM kill every child still running and end this
+// process, so an interrupted run leaves none behind.
+void kill_children_on_interrupt();
 
 // Counts the occurrences of `needle` in `haystack`.
 std::size_t count_of(const std::string& haystack, const std::string& needle);

@@ -8,56 +8,11 @@
 #include <string>
 
 #include "FreePort.hpp"
+#include "RawPeer.hpp"
 
 namespace kelno_test {
 
 namespace {
-
-// Plain libzmq on purpose: the helper must work while our own libraries are
-// still being written, and must not hide their faults.
-class RawDealer {
-public:
-    explicit RawDealer(const std::string& endpoint) {
-        context = zmq_ctx_new();
-        socket = zmq_socket(context, ZMQ_DEALER);
-        int no_linger = 0;
-        zmq_setsockopt(socket, ZMQ_LINGER, &no_linger, sizeof(no_linger));
-        if (zmq_connect(socket, endpoint.c_str()) != 0) {
-            throw std::runtime_error("cannot connect to " + endpoint);
-        }
-    }
-    ~RawDealer() {
-        zmq_close(socket);
-        zmq_ctx_term(context);
-    }
-    RawDealer(const RawDealer&) = delete;
-    RawDealer& operator=(const RawDealer&) = delete;
-
-    // A registry query: empty delimiter, wire name, no headers, no route.
-    void sendRegistryQuery() {
-        const char zero = '\0';
-        zmq_send(socket, &zero, 1, ZMQ_SNDMORE | ZMQ_DONTWAIT);
-        zmq_send(socket, "GREG", 4, ZMQ_SNDMORE | ZMQ_DONTWAIT);
-        zmq_send(socket, &zero, 1, ZMQ_SNDMORE | ZMQ_DONTWAIT);
-        zmq_send(socket, &zero, 1, ZMQ_DONTWAIT);
-    }
-
-    // True when any reply arrived within `timeout`; the reply is drained.
-    bool awaitReply(std::chrono::milliseconds timeout) {
-        zmq_pollitem_t item{socket, 0, ZMQ_POLLIN, 0};
-        if (zmq_poll(&item, 1, static_cast<long>(timeout.count())) <= 0) return false;
-        zmq_msg_t frame;
-        zmq_msg_init(&frame);
-        while (zmq_msg_recv(&frame, socket, ZMQ_DONTWAIT) >= 0 && zmq_msg_more(&frame)) {
-        }
-        zmq_msg_close(&frame);
-        return true;
-    }
-
-private:
-    void* context = nullptr;
-    void* socket = nullptr;
-};
 
 std::string generate_config(const DaemonOptions& options, int channeler_port,
                             int broadcaster_port) {
@@ -78,9 +33,11 @@ bool answers_registry_query(const std::string& endpoint, ChildProcess& child) {
     constexpr auto wait_per_attempt = std::chrono::milliseconds(2000);
     for (int attempt = 0; attempt < attempts; ++attempt) {
         if (child.waitExit(std::chrono::milliseconds(0))) return false;
-        RawDealer dealer(endpoint);
-        dealer.sendRegistryQuery();
-        if (dealer.awaitReply(wait_per_attempt)) return true;
+        // A plain libzmq peer: the helper must not hide our own libraries' faults.
+        RawPeer dealer(ZMQ_DEALER);
+        dealer.connect(endpoint);
+        dealer.trySend(registry_query_frames());  // a query not taken is one more try
+        if (dealer.receive(wait_per_attempt)) return true;
     }
     return false;
 }

@@ -1,5 +1,7 @@
 #include "RawPeer.hpp"
 
+#include "FreePort.hpp"
+
 #include <zmq.h>
 
 #include <cerrno>
@@ -41,7 +43,7 @@ void RawPeer::connect(const std::string& endpoint) {
 
 std::string RawPeer::bindLoopback() {
     // ZeroMQ picks the free port itself, so no other process can take it first.
-    if (zmq_bind(socket, "tcp://127.0.0.1:*") != 0) throw std::runtime_error("bind failed");
+    if (zmq_bind(socket, any_loopback_port) != 0) throw std::runtime_error("bind failed");
     char endpoint[256] = {};
     size_t size = sizeof(endpoint);
     zmq_getsockopt(socket, ZMQ_LAST_ENDPOINT, endpoint, &size);

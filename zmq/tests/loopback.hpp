@@ -16,7 +16,9 @@ using namespace std::chrono_literals;
 // Every wait in these tests is bounded by this.
 constexpr std::chrono::milliseconds bounded_wait = 5s;
 
-inline std::string free_endpoint() {
+// An endpoint where nobody listens: a reserved port, so connections to it are
+// refused and stay pending.
+inline std::string unheard_endpoint() {
     return "tcp://127.0.0.1:" + std::to_string(kelno_test::free_port());
 }
 
@@ -26,17 +28,16 @@ inline bool wait_for_input(cplt::Socket& socket, std::chrono::milliseconds timeo
     return selector.run(timeout);
 }
 
-// A ROUTER bound to a free loopback port and a DEALER named "dealer"
-// connected to it.
+// A ROUTER bound to a loopback port of the system's choice and a DEALER
+// named "dealer" connected to it.
 struct RouterAndDealer {
     cplt::Socket router{cplt::SocketType::Router};
     cplt::Socket dealer{cplt::SocketType::Dealer};
 
     RouterAndDealer() {
-        const std::string endpoint = free_endpoint();
-        router.bind(endpoint);
+        router.bind(kelno_test::any_loopback_port);
         dealer.setIdentity("dealer");
-        dealer.connect(endpoint);
+        dealer.connect(router.lastEndpoint());
     }
 };
 

@@ -111,7 +111,7 @@ enum class BlockingCall { Recv, Run };
     pair.router.flushMessage();
     require(!wait_for_input(pair.router, std::chrono::milliseconds(0)), "nothing else is pending");
     Socket unheard(SocketType::Dealer);  // holds a message nobody will take
-    unheard.connect(free_endpoint());
+    unheard.connect(unheard_endpoint());
     require(unheard.send_nowait("pending", false), "a message is queued");
     watched_socket = &pair.router;
     cplt::InputSelector selector({{&pair.router, [](Socket*) {}}});

@@ -52,7 +52,7 @@ std::set<Socket*> registered_sockets() {
 Socket dealer_with_full_queue() {
     Socket dealer(SocketType::Dealer);
     dealer.setSendHWM(1);
-    dealer.connect(free_endpoint());
+    dealer.connect(unheard_endpoint());
     for (int attempt = 0; attempt < 10000; ++attempt) {
         if (!dealer.send_nowait("x", false)) return dealer;
     }
@@ -114,11 +114,10 @@ TEST(SocketErrors, FailedCallRaisesZmqErrorWithItsContextLineAndZeroMQsNumber) {
 }
 
 TEST(SocketErrors, BindOnBusyEndpointReadsBindLineThenZeroMQsText) {
-    const std::string endpoint = free_endpoint();
     Socket first(SocketType::Router);
-    first.bind(endpoint);
+    first.bind(kelno_test::any_loopback_port);
     Socket second(SocketType::Router);
-    const cplt::ZmqError error = zmq_error_of([&] { second.bind(endpoint); });
+    const cplt::ZmqError error = zmq_error_of([&] { second.bind(first.lastEndpoint()); });
     EXPECT_EQ(error.errorNumber(), EADDRINUSE);
     EXPECT_EQ(error.generateMessage(),
               "While trying to bind. " + std::string(zmq_strerror(EADDRINUSE)));
