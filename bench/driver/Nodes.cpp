@@ -1,5 +1,8 @@
 #include "Nodes.hpp"
 
+#include <sys/stat.h>
+#include <zmq.h>
+
 #include <stdexcept>
 
 #include "FreePort.hpp"
@@ -46,8 +49,20 @@ std::string loopback_endpoint(int port) { return "tcp://127.0.0.1:" + std::to_st
 
 }  // namespace
 
+CurveKeys curve_key_pair() {
+    char public_key[41];
+    char secret_key[41];
+    do {
+        if (zmq_curve_keypair(public_key, secret_key) != 0) {
+            throw std::runtime_error("libzmq cannot make CURVE keys");
+        }
+    } while (std::string(public_key).find('#') != std::string::npos);
+    return {public_key, secret_key};
+}
+
 Node start_kelnod(const Programs& programs, const TempDir& scratch, const std::string& name,
-                  std::optional<int> upstream, const std::string& extra_config) {
+                  std::optional<int> upstream, const std::string& extra_config,
+                  const KelnodCurve* curve) {
     const Ports ports = two_free_ports();
     std::string config = "kelno.node_name=" + name + "\n" +
                          "kelno.channeler.port=" + std::to_string(ports.input) + "\n" +
@@ -55,10 +70,34 @@ Node start_kelnod(const Programs& programs, const TempDir& scratch, const std::s
                          "kelno.inbox_interval=2\n";
     if (upstream) config += "kelno.forwarder.remote=" + loopback_endpoint(*upstream) + "\n";
     config += extra_config;
+    int secure_port = 0;
+    if (curve) {
+        const std::string key_file =
+            scratch.write(name + ".key", "public_key=" + curve->own.public_key +
+                                             "\nsecret_key=" + curve->own.secret_key + "\n");
+        ::chmod(key_file.c_str(), 0600);
+        config += "kelno.secure.key_file=" + key_file + "\n";
+        if (curve->below) {
+            secure_port = free_port();
+            while (secure_port == ports.input || secure_port == ports.output) {
+                secure_port = free_port();
+            }
+            config += "kelno.secure.port=" + std::to_string(secure_port) + "\n" +
+                      "kelno.secure.authorized_keys=" +
+                      scratch.write(name + ".authorized", *curve->below + "\n") + "\n" +
+                      "kelno.channeler.bind=127.0.0.1\n";
+        }
+        if (curve->above) config += "kelno.forwarder.server_key=" + *curve->above + "\n";
+    }
     const std::string config_path = scratch.write(name + ".conf", config);
     auto process = std::make_unique<ChildProcess>(
         std::vector<std::string>{programs.kelnod, config_path}, bench_child());
-    return started(std::move(process), ports, "kelnod " + name);
+    Node node = started(std::move(process), ports, "kelnod " + name);
+    if (secure_port != 0 && !kelno_test::wait_for_listener(secure_port, start_timeout)) {
+        throw std::runtime_error("kelnod " + name + " did not open its secure port");
+    }
+    node.secure_port = secure_port;
+    return node;
 }
 
 Node start_limit_relay(const Programs& programs, std::optional<int> upstream) {

@@ -115,6 +115,27 @@ std::vector<Node> start_nodes(System system, const Programs& programs, const Tem
     return nodes;
 }
 
+// A chain of `length` kelnod nodes, the top one first, each linked to the one
+// above through its secure port over CURVE.
+std::vector<Node> start_curve_chain(const Programs& programs, const TempDir& scratch,
+                                    int length) {
+    std::vector<CurveKeys> keys;
+    for (int level = 0; level < length; ++level) keys.push_back(curve_key_pair());
+    std::vector<Node> nodes;
+    for (int level = 0; level < length; ++level) {
+        KelnodCurve curve{keys[level], std::nullopt, std::nullopt};
+        if (level + 1 < length) curve.below = keys[level + 1].public_key;
+        std::optional<int> upstream;
+        if (level > 0) {
+            curve.above = keys[level - 1].public_key;
+            upstream = nodes.back().secure_port;
+        }
+        nodes.push_back(start_kelnod(programs, scratch, "bench-node" + std::to_string(level),
+                                     upstream, "", &curve));
+    }
+    return nodes;
+}
+
 // Runs `measure` for each system; a system that fails is reported and left
 // without figures, so one broken baseline does not cost the whole table.
 void for_each_system(const std::function<void(System)>& measure) {
@@ -335,7 +356,38 @@ std::vector<Row> chain(const Programs& programs, const Settings& settings) {
         auto transport = connect(system, progress, nodes.back(), nodes.front(), settings);
         measure_each_size("S4", system, *transport, progress, settings, by_size);
     });
-    return throughput_rows("S4 chain of 3", settings, by_size);
+    std::vector<Row> rows = throughput_rows("S4 chain of 3", settings, by_size);
+
+    // The same chain with every link over CURVE, in the same run, so that the
+    // two are measured on the same machine under the same load.
+    std::vector<std::vector<std::pair<System, ThroughputResult>>> by_size_curve(
+        settings.payload_sizes.size());
+    try {
+        TempDir scratch;
+        std::vector<Node> nodes = start_curve_chain(programs, scratch, 3);
+        Progress progress;
+        auto transport = connect(System::Kelno, progress, nodes.back(), nodes.front(), settings);
+        measure_each_size("S4 CURVE", System::Kelno, *transport, progress, settings,
+                          by_size_curve);
+    } catch (const std::exception& error) {
+        std::cerr << "  Kelno over CURVE failed: " << error.what() << std::endl;
+        return rows;
+    }
+    for (std::size_t i = 0; i < settings.payload_sizes.size(); ++i) {
+        const double curve = by_size_curve[i].front().second.delivered_per_second;
+        std::string note = loss_note(by_size_curve[i]);
+        for (const auto& [system, result] : by_size[i]) {
+            if (system != System::Kelno || result.delivered_per_second <= 0) continue;
+            char text[96];
+            std::snprintf(text, sizeof text, "%s%.0f %% of plaintext Kelno's rate",
+                          note.empty() ? "" : "; ", 100.0 * curve / result.delivered_per_second);
+            note += text;
+        }
+        rows.push_back(make_row("S4 chain of 3 over CURVE",
+                                "delivered, " + size_label(settings.payload_sizes[i]),
+                                Unit::PerSecond, Figures{curve, {}, {}}, note));
+    }
+    return rows;
 }
 
 std::vector<Row> footprint(const Programs& programs, const Settings& settings,

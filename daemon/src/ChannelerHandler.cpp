@@ -12,14 +12,19 @@ using kelnom::internal_objects::Ack;
 using kelnom::internal_objects::Inbox;
 
 ChannelerHandler::ChannelerHandler(const Settings& settings, NodeSockets& sockets,
-                                   KeptMessages& store, NodeRegistry& registry,
+                                   PeerPort& port, KeptMessages& store, NodeRegistry& registry,
                                    HeldReceipts& receipts)
-    : settings(settings), sockets(sockets), store(store), registry(registry), receipts(receipts) {}
+    : settings(settings),
+      sockets(sockets),
+      port(port),
+      store(store),
+      registry(registry),
+      receipts(receipts) {}
 
 void ChannelerHandler::operator()(cplt::Socket*) {
     kelnom::RoutedRequest received =
         kelnou::with_context("While receiving request on channeler",
-                             [&] { return sockets.channeler_receiver.receiveRouted(); });
+                             [&] { return port.receiver.receiveRouted(); });
 
     auto& request = *received.request;
     switch (request.kind()) {
@@ -46,7 +51,7 @@ void ChannelerHandler::handleAck(const Ack& ack) { store.removeAcknowledged(ack.
 
 void ChannelerHandler::handleGetRegistry(const std::string& route) {
     say("Get reg on channeler");
-    sockets.toPeer(route, registry.reply(), Cargo::registry_reply);
+    sockets.toPeer(port, route, registry.reply(), Cargo::registry_reply);
 }
 
 }  // namespace kelnod

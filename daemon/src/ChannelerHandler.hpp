@@ -20,12 +20,13 @@ class Socket;
 namespace kelnod {
 
 // Serves one request from a local client or a downstream node per call: the
-// channeler's handler in the input selector. Replies go back to the peer the
-// request came from (its identity, the route).
+// handler of the channeler, or of the secure port, in the input selector.
+// Replies go back to the peer the request came from (its identity, the
+// route), on the port it came in on.
 class ChannelerHandler {
 public:
-    ChannelerHandler(const Settings& settings, NodeSockets& sockets, KeptMessages& store,
-                     NodeRegistry& registry, HeldReceipts& receipts);
+    ChannelerHandler(const Settings& settings, NodeSockets& sockets, PeerPort& port,
+                     KeptMessages& store, NodeRegistry& registry, HeldReceipts& receipts);
 
     void operator()(cplt::Socket* channeler);
 
@@ -39,6 +40,7 @@ private:
 
     const Settings& settings;
     NodeSockets& sockets;
+    PeerPort& port;
     KeptMessages& store;
     NodeRegistry& registry;
     HeldReceipts& receipts;

@@ -20,7 +20,7 @@ void ChannelerHandler::handleInbox(const Inbox& inbox, const std::string& route)
     if (!message) return;
     say("We have an inboxed message: " + message->msgId());
     // It stays kept: the next poll gets it again until it is acknowledged.
-    sockets.toPeer(route, *message, Cargo::handover, message->msgId());
+    sockets.toPeer(port, route, *message, Cargo::handover, message->msgId());
 }
 
 }  // namespace kelnod

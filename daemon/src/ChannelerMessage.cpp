@@ -12,7 +12,7 @@ void ChannelerHandler::handleMessage(std::unique_ptr<kelnom::Message> received,
     std::shared_ptr<kelnom::Message> message = std::move(received);
 
     // A sender that has gone away must not cost the message we already hold.
-    receipts.acknowledge(route, message->msgId());
+    receipts.acknowledge(port, route, message->msgId());
     // The store holds this very object, so the origin node appended below is
     // part of what later inbox polls receive (and of what the store file gets
     // when the wake-up's changes are committed).

@@ -16,15 +16,21 @@ class HeldReceipts {
 public:
     HeldReceipts(NodeSockets& sockets, bool holding) : sockets(sockets), holding(holding) {}
 
-    // Sends the receipt of `message_id` to `route` now, or once release() runs.
-    void acknowledge(const std::string& route, const std::string& message_id);
+    // Sends the receipt of `message_id` to `route` on `port` now, or once
+    // release() runs.
+    void acknowledge(PeerPort& port, const std::string& route, const std::string& message_id);
     // Sends what was held, in the order it came.
     void release();
 
 private:
     NodeSockets& sockets;
     bool holding;
-    std::vector<std::pair<std::string, std::string>> held;  // route, message id
+    struct Held {
+        PeerPort* port;
+        std::string route;
+        std::string message_id;
+    };
+    std::vector<Held> held;
 };
 
 }  // namespace kelnod

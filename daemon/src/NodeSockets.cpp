@@ -6,7 +6,9 @@ namespace kelnod {
 
 namespace {
 
-std::string any_interface(int port) { return "tcp://*:" + std::to_string(port); }
+std::string endpoint(const std::string& interface, int port) {
+    return "tcp://" + interface + ":" + std::to_string(port);
+}
 
 // How reports name the broadcaster's subscribers: PUB does not say which one
 // is full.
@@ -17,24 +19,13 @@ const std::string no_remote;
 }  // namespace
 
 NodeSockets::NodeSockets(const Settings& settings)
-    : channeler(cplt::SocketType::Router),
-      channeler_sender(&channeler),
-      channeler_receiver(&channeler),
+    : channeler(settings, "|chnler", ""),
       broadcaster(cplt::SocketType::Pub),
       broadcaster_sender(&broadcaster),
       max_message_size(settings.max_message_size) {
-    channeler.setIdentity(settings.node_name + "|chnler");
-    // A client restarted under the same application id reconnects with the
-    // identity its previous run still holds; it must be heard at once.
-    channeler.setRouterHandover(true);
-    // A send to a peer that does not read fails at once instead of blocking
-    // the node's only thread. The options apply to connections made after them.
-    channeler.setSendHWM(settings.send_queues.channeler);
-    channeler.setDefaultWait(false);
-    channeler.setMaxMessageSize(settings.max_message_size);
-    channeler.bind(any_interface(settings.channeler_port));
+    channeler.socket.bind(endpoint(settings.channeler_bind, settings.channeler_port));
     if (max_message_size > 0)
-        channeler_monitor.emplace(channeler, cplt::SocketMonitor::disconnected);
+        channeler_monitor.emplace(channeler.socket, cplt::SocketMonitor::disconnected);
 
     broadcaster.setIdentity(settings.node_name + "|brd");
     broadcaster.setSendHWM(settings.send_queues.broadcaster);
@@ -42,7 +33,9 @@ NodeSockets::NodeSockets(const Settings& settings)
     // unseen; publish() then sends again the lossy way and counts the drop.
     broadcaster.setNoDrop(true);
     broadcaster.setDefaultWait(false);
-    broadcaster.bind(any_interface(settings.broadcaster_port));
+    broadcaster.bind(endpoint(settings.broadcaster_bind, settings.broadcaster_port));
+
+    if (settings.security.secure_port) secure.emplace(settings);
 
     if (!settings.forwarder_remotes.empty()) {
         upstream.emplace(settings, settings.forwarder_remotes.front());
@@ -57,11 +50,11 @@ void NodeSockets::reportClosedConnections() {
     }
 }
 
-SendOutcome NodeSockets::toPeer(const std::string& route,
+SendOutcome NodeSockets::toPeer(PeerPort& port, const std::string& route,
                                 const kelnom::internal_objects::Request& request, Cargo cargo,
                                 const std::string& message_id) {
     return peer_queues.send(
-        peer_label(route), [&] { channeler_sender.send(request, &route); }, cargo, message_id,
+        port.peerLabel(route), [&] { port.sender.send(request, &route); }, cargo, message_id,
         no_remote);
 }
 

@@ -10,7 +10,9 @@
 #include <kelnom/Request.hpp>
 #include <kelnom/Sender.hpp>
 
+#include "PeerPort.hpp"
 #include "PeerSendQueues.hpp"
+#include "SecurePort.hpp"
 #include "SendOutcome.hpp"
 #include "Settings.hpp"
 #include "Upstream.hpp"
@@ -18,8 +20,8 @@
 namespace kelnod {
 
 // The daemon's sockets with their senders and receivers, opened in start-up
-// order: channeler, broadcaster, then the link to the upstream node if there
-// is one. A failure to bind or connect throws, and what was opened is closed
+// order: channeler, broadcaster, the secure port if there is one, then the
+// link to the upstream node if there is one. A failure to bind or connect throws, and what was opened is closed
 // again.
 //
 // Every send goes through here and never waits: each peer has a bounded
@@ -31,10 +33,11 @@ public:
     NodeSockets(const NodeSockets&) = delete;
     NodeSockets& operator=(const NodeSockets&) = delete;
 
-    // To the peer `route` on the channeler. `message_id` names the message
-    // the request carries or answers, for reports.
-    SendOutcome toPeer(const std::string& route, const kelnom::internal_objects::Request& request,
-                       Cargo cargo, const std::string& message_id = {});
+    // To the peer `route` on `port` (the channeler or the secure port).
+    // `message_id` names the message the request carries or answers, for reports.
+    SendOutcome toPeer(PeerPort& port, const std::string& route,
+                       const kelnom::internal_objects::Request& request, Cargo cargo,
+                       const std::string& message_id = {});
     // Up through the forwarder; only when there is an upstream node.
     SendOutcome up(const kelnom::internal_objects::Request& request, Cargo cargo,
                    const std::string& message_id = {});
@@ -43,13 +46,12 @@ public:
     // peer queue's; the others get it.
     SendOutcome publish(const kelnom::Message& message);
 
-    cplt::Socket channeler;
-    kelnom::Sender channeler_sender;
-    kelnom::Receiver channeler_receiver;
+    PeerPort channeler;
 
     cplt::Socket broadcaster;
     kelnom::Sender broadcaster_sender;
 
+    std::optional<SecurePort> secure;  // with kelno.secure.port
     std::optional<Upstream> upstream;
 
     // With a message size limit: the channeler's closed connections, for a

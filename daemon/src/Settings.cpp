@@ -50,16 +50,6 @@ bool read_send_queues(const kelnou::Properties& properties, SendQueueLimits& lim
            read_send_queue(properties, "kelno.broadcaster.send_queue", limits.broadcaster);
 }
 
-// A whole decimal number from `minimum` up, or nothing: a setting that the
-// node cannot read exactly is refused rather than taken as 0.
-std::optional<std::int64_t> parse_whole_number(const char* text, std::int64_t minimum) {
-    errno = 0;
-    char* end = nullptr;
-    const long long value = std::strtoll(text, &end, 10);
-    if (end == text || *end != '\0' || errno == ERANGE || value < minimum) return std::nullopt;
-    return value;
-}
-
 bool read_max_message_size(const kelnou::Properties& properties, std::int64_t& bytes) {
     const char* key = "kelno.max_message_size";
     const char* text = properties.getString(key, nullptr);
@@ -103,7 +93,25 @@ bool read_store(const kelnou::Properties& properties, StoreSettings& store) {
                             store.limits.max_bytes);
 }
 
+// "*", an IPv4 address or an interface name: what ZeroMQ takes between
+// "tcp://" and the port.
+bool read_bind(const kelnou::Properties& properties, const char* key, std::string& bind) {
+    bind = properties.getString(key, "*");
+    if (!bind.empty() && bind.find_first_of(":/[] \t\r") == std::string::npos) return true;
+    report(std::string(key) + " must be * or one interface's address or name (read \"" + bind +
+           "\")");
+    return false;
+}
+
 }  // namespace
+
+std::optional<std::int64_t> parse_whole_number(const char* text, std::int64_t minimum) {
+    errno = 0;
+    char* end = nullptr;
+    const long long value = std::strtoll(text, &end, 10);
+    if (end == text || *end != '\0' || errno == ERANGE || value < minimum) return std::nullopt;
+    return value;
+}
 
 void print_usage() {
     report("kelnod takes one optional argument. The config file path.");
@@ -152,6 +160,12 @@ std::optional<Settings> read_settings(const std::string& path) {
     if (!read_send_queues(properties, settings.send_queues)) return std::nullopt;
     if (!read_max_message_size(properties, settings.max_message_size)) return std::nullopt;
     if (!read_store(properties, settings.store)) return std::nullopt;
+    if (!read_bind(properties, "kelno.channeler.bind", settings.channeler_bind) ||
+        !read_bind(properties, "kelno.broadcaster.bind", settings.broadcaster_bind) ||
+        !read_security_settings(properties, !settings.forwarder_remotes.empty(),
+                                settings.security)) {
+        return std::nullopt;
+    }
     return settings;
 }
 
@@ -161,6 +175,7 @@ void print_startup(const Settings& settings) {
         std::to_string(settings.broadcaster_port) + "] ");
     for (const auto& remote : settings.forwarder_remotes) say("Forwarder: " + remote);
     say("Inbox interval set to: " + std::to_string(settings.inbox_interval) + " seconds.");
+    print_security_startup(settings);
 }
 
 }  // namespace kelnod

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "StoreSettings.hpp"
+#include "SecuritySettings.hpp"
 
 namespace kelnod {
 
@@ -34,9 +35,17 @@ struct Settings {
     // in bytes; a peer that sends more is disconnected. 0: no limit.
     std::int64_t max_message_size = 0;
     StoreSettings store;  // kelno.store.*
+    // Interfaces the channeler and the broadcaster bind: "*" for every one.
+    std::string channeler_bind = "*";
+    std::string broadcaster_bind = "*";
+    SecuritySettings security;
 };
 
 void print_usage();
+
+// A whole decimal number from `minimum` up, or nothing: a setting that the
+// node cannot read exactly is refused rather than taken as 0.
+std::optional<std::int64_t> parse_whole_number(const char* text, std::int64_t minimum);
 
 // The first output line of a shell command, without its line break.
 // kelnou::GeneralException "Failed to read script output" when the command

@@ -24,6 +24,11 @@ cplt::Socket& prepared_forwarder(cplt::Socket& forwarder, const Settings& settin
     forwarder.setDefaultWait(false);
     forwarder.setMaxMessageSize(settings.max_message_size);
     forwarder.setHeartbeat(kHeartbeatInterval, kHeartbeatTimeout);
+    const SecuritySettings& security = settings.security;
+    if (security.upstream_server_key) {
+        forwarder.setCurveClient(*security.upstream_server_key, security.own_keys->public_key,
+                                 security.own_keys->secret_key);
+    }
     return forwarder;
 }
 
@@ -33,8 +38,11 @@ Upstream::Upstream(const Settings& settings, const std::string& remote)
     : forwarder(cplt::SocketType::Dealer),
       sender(&prepared_forwarder(forwarder, settings)),
       receiver(&forwarder),
-      monitor(forwarder,
-              cplt::SocketMonitor::handshake_succeeded | cplt::SocketMonitor::disconnected),
+      monitor(forwarder, cplt::SocketMonitor::handshake_succeeded |
+                             cplt::SocketMonitor::disconnected |
+                             cplt::SocketMonitor::handshake_failed_auth |
+                             cplt::SocketMonitor::handshake_failed_protocol |
+                             cplt::SocketMonitor::handshake_failed_no_detail),
       endpoint(remote) {
     forwarder.connect(remote);
 }
@@ -48,12 +56,20 @@ bool Upstream::readLinkEvents() {
             // The first link of a run is the normal case; only a return is news.
             if (lost) report("upstream " + endpoint + ": link back");
             lost = false;
+            refused = false;
         } else if (event->event == cplt::SocketMonitor::disconnected && link_up) {
             link_up = false;
             lost = true;
             report("upstream " + endpoint +
                    ": link lost (closed, or no answer to heartbeats); inbox polls wait until it "
                    "is back");
+        } else if (event->event != cplt::SocketMonitor::handshake_succeeded &&
+                   event->event != cplt::SocketMonitor::disconnected && !refused) {
+            // ZeroMQ tries again and again; once until the link is up is enough.
+            refused = true;
+            report("upstream " + endpoint +
+                   ": handshake failed (is our public key among its authorized keys, and is "
+                   "kelno.forwarder.server_key its public key?); retrying");
         }
     }
     return came_up;

@@ -38,7 +38,8 @@ public:
 private:
     std::string endpoint;
     bool link_up = false;
-    bool lost = false;  // the link went down and has not come back yet
+    bool lost = false;     // the link went down and has not come back yet
+    bool refused = false;  // a handshake failed since the link was last up
 };
 
 }  // namespace kelnod

@@ -19,6 +19,7 @@
 #include "HandlerGuard.hpp"
 #include "HeldReceipts.hpp"
 #include "KeptMessages.hpp"
+#include "KeyFile.hpp"
 #include "MainLoop.hpp"
 #include "NodeRegistry.hpp"
 #include "NodeSockets.hpp"
@@ -46,10 +47,28 @@ void serve(const kelnod::Settings& settings) {
     // The channeler comes first: within one wake-up, local requests are served
     // before what came down from upstream.
     std::vector<std::pair<cplt::Socket*, cplt::InputSelector::Handler>> entries;
-    entries.emplace_back(&sockets.channeler,
+    entries.emplace_back(&sockets.channeler.socket,
                          kelnod::serve_ready(kelnod::guarded(kelnod::ChannelerHandler(
-                                                 settings, sockets, store, registry, receipts)),
+                                                 settings, sockets, sockets.channeler, store,
+                                                 registry, receipts)),
                                              kServedPerWakeUp));
+    if (sockets.secure) {
+        kelnod::SecurePort& secure = *sockets.secure;
+        // The same handler as the channeler's, on the same store and registry.
+        entries.emplace_back(&secure.port.socket,
+                             kelnod::serve_ready(kelnod::guarded(kelnod::ChannelerHandler(
+                                                     settings, sockets, secure.port, store,
+                                                     registry, receipts)),
+                                                 kServedPerWakeUp));
+        entries.emplace_back(&secure.zap.socket(),
+                             kelnod::serve_ready(kelnod::guarded([&secure](cplt::Socket*) {
+                                                     secure.zap.serveOne();
+                                                 }),
+                                                 kServedPerWakeUp));
+        entries.emplace_back(&secure.monitor.socket(), kelnod::guarded([&secure](cplt::Socket*) {
+                                 secure.readMonitor();
+                             }));
+    }
     if (sockets.channeler_monitor) {
         entries.emplace_back(
             &sockets.channeler_monitor->socket(),
@@ -86,6 +105,12 @@ int stopped_or_failed(const std::string& error_text) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    const std::string generate_keys = "--generate-keys";
+    if (argc >= 2 && argv[1] == generate_keys) {
+        if (argc == 3) return kelnod::generate_key_file(argv[2]);
+        kelnod::report("kelnod --generate-keys FILE: name the one file to write");
+        return 1;
+    }
     if (argc > 2) {
         kelnod::print_usage();
         return 1;

@@ -20,6 +20,10 @@ public:
     RawPeer(const RawPeer&) = delete;
     RawPeer& operator=(const RawPeer&) = delete;
 
+    // Makes the next connections CURVE clients of the server with public key
+    // `server_key`, with the peer's own pair (all Z85 text).
+    void useCurve(const std::string& server_key, const std::string& public_key,
+                  const std::string& secret_key);
     void connect(const std::string& endpoint);
     // Binds on a free loopback port; returns the endpoint.
     std::string bindLoopback();

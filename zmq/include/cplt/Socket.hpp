@@ -13,6 +13,7 @@ enum class SocketType : int {
     Pair = 0,
     Pub = 1,
     Sub = 2,
+    Rep = 4,
     Dealer = 5,
     Router = 6,
 };
@@ -75,6 +76,14 @@ public:
     // (a stopped process, a cut cable) is disconnected.
     void setHeartbeat(std::chrono::duration<int, std::milli> interval,
                       std::chrono::duration<int, std::milli> timeout);
+    // CURVE, set before bind or connect. A server needs its own secret key; a
+    // client needs the server's public key and its own pair (all Z85 text).
+    void setCurveServer(const std::string& secret_key);
+    void setCurveClient(const std::string& server_public_key, const std::string& public_key,
+                        const std::string& secret_key);
+    // Every handshake on this socket asks the process's ZAP handler, under
+    // `domain`; with none bound, or none answering yes, the peer is refused.
+    void setZapDomainEnforced(const std::string& domain);
     // Reports this socket's connection events on a PAIR socket that connects
     // to `endpoint` (inproc); `events` is a mask of ZeroMQ's ZMQ_EVENT_ values.
     void monitor(const std::string& endpoint, int events);
