@@ -13,8 +13,13 @@ using kelnom::internal_objects::Inbox;
 
 ChannelerHandler::ChannelerHandler(const Settings& settings, NodeSockets& sockets,
                                    KeptMessages& store, NodeRegistry& registry,
-                                   HeldReceipts& receipts)
-    : settings(settings), sockets(sockets), store(store), registry(registry), receipts(receipts) {}
+                                   HeldReceipts& receipts, NodeStats& stats)
+    : settings(settings),
+      sockets(sockets),
+      store(store),
+      registry(registry),
+      receipts(receipts),
+      stats(stats) {}
 
 void ChannelerHandler::operator()(cplt::Socket*) {
     kelnom::RoutedRequest received =
@@ -42,7 +47,10 @@ void ChannelerHandler::operator()(cplt::Socket*) {
     }
 }
 
-void ChannelerHandler::handleAck(const Ack& ack) { store.removeAcknowledged(ack.messageId()); }
+void ChannelerHandler::handleAck(const Ack& ack) {
+    ++stats.acknowledgements_received;
+    store.removeAcknowledged(ack.messageId());
+}
 
 void ChannelerHandler::handleGetRegistry(const std::string& route) {
     say("Get reg on channeler");

@@ -11,6 +11,7 @@
 #include "KeptMessages.hpp"
 #include "NodeRegistry.hpp"
 #include "NodeSockets.hpp"
+#include "NodeStats.hpp"
 #include "Settings.hpp"
 
 namespace cplt {
@@ -25,7 +26,7 @@ namespace kelnod {
 class ChannelerHandler {
 public:
     ChannelerHandler(const Settings& settings, NodeSockets& sockets, KeptMessages& store,
-                     NodeRegistry& registry, HeldReceipts& receipts);
+                     NodeRegistry& registry, HeldReceipts& receipts, NodeStats& stats);
 
     void operator()(cplt::Socket* channeler);
 
@@ -42,6 +43,7 @@ private:
     KeptMessages& store;
     NodeRegistry& registry;
     HeldReceipts& receipts;
+    NodeStats& stats;
 };
 
 }  // namespace kelnod

@@ -34,6 +34,8 @@ struct Settings {
     // in bytes; a peer that sends more is disconnected. 0: no limit.
     std::int64_t max_message_size = 0;
     StoreSettings store;  // kelno.store.*
+    // Seconds between two statistics documents on the broadcaster. 0: none.
+    int stats_interval = 0;
 };
 
 void print_usage();
