@@ -12,9 +12,9 @@ void run_until_terminated(cplt::InputSelector& selector, UpstreamInboxPoll& upst
     try {
         while (true) {
             upstream_poll.sendWhenDue();
-            statistics.publishWhenDue();
+            const auto wait = statistics.publishWhenDue(1000ms);
             store.beginBatch();
-            selector.run(statistics.waitAtMost(1000ms));
+            selector.run(wait);
             store.expireDue();
             // A failed commit is reported by the store; memory has the
             // messages, so they are acknowledged all the same.

@@ -31,22 +31,17 @@ StatsPublisher::StatsPublisher(const Settings& settings, const NodeStats& stats,
       started(Clock::now()),
       next_due(started + interval) {}
 
-void StatsPublisher::publishWhenDue() {
-    if (interval == Clock::duration::zero()) return;
-    const auto now = Clock::now();
-    if (now < next_due) return;
-    // A node that fell behind (a long burst) publishes once, then keeps time again.
-    next_due += interval;
-    if (next_due <= now) next_due = now + interval;
-    publish(now);
-}
-
-std::chrono::milliseconds StatsPublisher::waitAtMost(std::chrono::milliseconds longest) const {
+std::chrono::milliseconds StatsPublisher::publishWhenDue(std::chrono::milliseconds longest) {
     if (interval == Clock::duration::zero()) return longest;
-    const auto left = next_due - Clock::now();
-    if (left <= Clock::duration::zero()) return std::chrono::milliseconds(0);
+    const auto now = Clock::now();
+    if (now >= next_due) {
+        // A node that fell behind (a long burst) publishes once, then keeps time again.
+        next_due += interval;
+        if (next_due <= now) next_due = now + interval;
+        publish(now);
+    }
     // Rounded up: waking just before the due time would only wake again.
-    return std::min(longest, std::chrono::ceil<std::chrono::milliseconds>(left));
+    return std::min(longest, std::chrono::ceil<std::chrono::milliseconds>(next_due - now));
 }
 
 std::optional<std::int64_t> StatsPublisher::upstreamAnswerAge(Clock::time_point now) {

@@ -25,11 +25,10 @@ public:
     StatsPublisher(const Settings& settings, const NodeStats& stats, const KeptMessages& store,
                    const NodeRegistry& registry, NodeSockets& sockets);
 
-    // Publishes the document when the interval has passed.
-    void publishWhenDue();
-    // How long the main loop may wait for input before the next document is
-    // due: `longest` at most.
-    std::chrono::milliseconds waitAtMost(std::chrono::milliseconds longest) const;
+    // Publishes the document when the interval has passed. Returns how long
+    // the main loop may wait for input before the next one is due, `longest`
+    // at most.
+    std::chrono::milliseconds publishWhenDue(std::chrono::milliseconds longest);
 
 private:
     void publish(Clock::time_point now);

@@ -191,6 +191,40 @@ TEST(Statistics, CountTheTrafficOfTwoNodes) {
     expect_orderly_stop(top);
 }
 
+// Below a fake upstream node that hands the same message down three times and
+// acknowledges a message it was never sent: every copy is counted, only the
+// first is published, and what is unacknowledged never goes below zero.
+TEST(Statistics, CountCopiesFromUpstreamAndNeverOweBelowZero) {
+    RawPeer upstream(ZMQ_ROUTER);
+    const std::string endpoint = upstream.bindLoopback();
+    DaemonProcess node({"low", endpoint, 1, stats_every_second});
+    StatsReader reader(node);
+    auto poll = upstream.receive();
+    ASSERT_TRUE(poll);
+    const std::string forwarder = poll->front();
+    const json before =
+        reader.until([](const json& d) { return d["upstream"]["connected"] == true; });
+    EXPECT_EQ(before["upstream"]["last_answer_age_seconds"], nullptr) << "nothing came down yet";
+
+    WireMessage kept;
+    kept.routes = {"low"};
+    Frames handed_over{forwarder};
+    for (const auto& frame : kept.frames()) handed_over.push_back(frame);
+    for (int copy = 0; copy < 3; ++copy) upstream.send(handed_over);
+    Frames stray_ack{forwarder};
+    for (const auto& frame : ack_frames(fresh_message_id())) stray_ack.push_back(frame);
+    upstream.send(stray_ack);
+
+    const json after = reader.until([](const json& d) { return d["messages_from_upstream"] == 3; });
+    EXPECT_EQ(after["messages_from_upstream"], 3);
+    EXPECT_EQ(after["drops"]["duplicate"], 2);
+    EXPECT_EQ(after["messages_published"], 1);
+    EXPECT_EQ(after["messages_forwarded"], 0);
+    EXPECT_EQ(after["upstream"]["unacknowledged"], 0);
+    EXPECT_LE(after["upstream"]["last_answer_age_seconds"].get<int>(), 2) << after.dump();
+    expect_orderly_stop(node);
+}
+
 // Member names as the README's table lists them: nested ones as "drops.duplicate".
 std::set<std::string> member_names(const json& document, const std::string& prefix = "") {
     std::set<std::string> names;
@@ -329,6 +363,17 @@ TEST(Statistics, OffWithoutTheSettingOrWithZero) {
     DaemonProcess on({"node", std::nullopt, 1, "kelno.stats.interval=3\n"});
     EXPECT_TRUE(on.process().waitForOut("Statistics every 3 seconds on kelno.stats.\n"));
     expect_orderly_stop(on);
+}
+
+// The document is JSON text whatever the node is called: bytes of the name
+// that are not UTF-8 are replaced instead of failing the node.
+TEST(Statistics, ANameThatIsNotUtf8IsReplaced) {
+    DaemonProcess node({"node\xff", std::nullopt, 1, stats_every_second});
+    StatsReader reader(node);
+    auto document = reader.next();
+    ASSERT_TRUE(document);
+    EXPECT_EQ((*document)["node"], "node\xef\xbf\xbd");
+    expect_orderly_stop(node);
 }
 
 TEST(Statistics, BadIntervalsAreRefused) {
