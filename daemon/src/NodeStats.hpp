@@ -6,15 +6,13 @@ namespace kelnod {
 
 // Sends and messages the node gave up, by reason. A full queue drops one send
 // to one peer of that kind; the broadcaster cannot say which subscriber is
-// full, so a publication that missed one or more of them counts once.
+// full, so a publication that missed one or more of them counts once. What
+// the store lets go (bounds, expiry) the store counts itself.
 struct DropCounts {
     std::uint64_t channeler_queue_full = 0;   // to a local client or downstream node
     std::uint64_t upstream_queue_full = 0;    // to the upstream node
     std::uint64_t subscriber_queue_full = 0;  // a publication a local subscriber missed
     std::uint64_t duplicate = 0;  // another copy of a message that came down, not published
-    // Filled by the bounded store; until then nothing is ever dropped for these.
-    std::uint64_t store_bound = 0;
-    std::uint64_t expired = 0;
 };
 
 // The node's counters since start, owned by the daemon's main and lent to

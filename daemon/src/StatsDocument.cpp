@@ -4,14 +4,14 @@ namespace kelnod {
 
 namespace {
 
-nlohmann::json drops_document(const DropCounts& drops) {
+nlohmann::json drops_document(const DropCounts& drops, const StoreDrops& store) {
     return {
         {"channeler_queue_full", drops.channeler_queue_full},
         {"upstream_queue_full", drops.upstream_queue_full},
         {"subscriber_queue_full", drops.subscriber_queue_full},
         {"duplicate", drops.duplicate},
-        {"store_bound", drops.store_bound},
-        {"expired", drops.expired},
+        {"store_bound", store.over_max_messages + store.over_max_bytes + store.too_large},
+        {"expired", store.expired},
     };
 }
 
@@ -43,7 +43,7 @@ nlohmann::json stats_document(const std::string& node_name, const NodeStats& sta
         {"acknowledgements_received", stats.acknowledgements_received},
         {"inbox_polls_received", stats.inbox_polls_received},
         {"inbox_polls_answered", stats.inbox_polls_answered},
-        {"drops", drops_document(stats.drops)},
+        {"drops", drops_document(stats.drops, gauges.store_drops)},
         {"upstream", upstream_document(gauges.upstream)},
         {"peers", gauges.peers},
     };

@@ -6,6 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "MessageStore.hpp"
 #include "NodeStats.hpp"
 
 namespace kelnod {
@@ -25,6 +26,7 @@ struct NodeGauges {
     std::uint64_t messages_stored = 0;
     std::uint64_t bytes_stored = 0;
     std::uint64_t peers = 0;
+    StoreDrops store_drops;                   // counted by the store since start
     std::optional<UpstreamFigures> upstream;  // nothing without an upstream node
 };
 

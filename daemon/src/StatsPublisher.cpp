@@ -59,6 +59,7 @@ void StatsPublisher::publish(Clock::time_point now) {
     gauges.messages_stored = store.size();
     gauges.bytes_stored = store.payloadBytes();
     gauges.peers = registry.size();
+    gauges.store_drops = store.drops();
     if (sockets.upstream) {
         UpstreamFigures upstream;
         upstream.remote = sockets.upstream->remote();

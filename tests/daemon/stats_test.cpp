@@ -225,6 +225,34 @@ TEST(Statistics, CountCopiesFromUpstreamAndNeverOweBelowZero) {
     expect_orderly_stop(node);
 }
 
+// What the store lets go is counted by reason: bounds (the oldest made room,
+// or a payload too large on its own) and expiry.
+TEST(Statistics, CountWhatTheStoreLetsGo) {
+    DaemonProcess node({"node", std::nullopt, 1,
+                        "kelno.store.max_messages=2\nkelno.store.max_bytes=10\n"
+                        "kelno.store.expire=true\n" +
+                            stats_every_second});
+    StatsReader reader(node);
+    ASSERT_TRUE(reader.next());
+    RawPeer app(ZMQ_DEALER);
+    app.connect(node.channelerEndpoint());
+    WireMessage short_lived = message_to("r", "brief");
+    short_lived.valid_for = "1";
+    // The third makes the first go; the large one is not kept; the short-lived
+    // one makes the second go, then expires.
+    for (const WireMessage& message :
+         {message_to("r", "first"), message_to("r", "secnd"), message_to("r", "third"),
+          message_to("r", "far too large"), short_lived}) {
+        ASSERT_EQ(reply_to(app, message.frames()), ack_frames(message.id));
+    }
+    const json document = reader.until([](const json& d) { return d["drops"]["expired"] == 1; });
+    EXPECT_EQ(document["drops"]["expired"], 1) << document.dump();
+    EXPECT_EQ(document["drops"]["store_bound"], 3);
+    EXPECT_EQ(document["messages_stored"], 1);
+    EXPECT_EQ(document["bytes_stored"], 5);
+    expect_orderly_stop(node);
+}
+
 // Member names as the README's table lists them: nested ones as "drops.duplicate".
 std::set<std::string> member_names(const json& document, const std::string& prefix = "") {
     std::set<std::string> names;
