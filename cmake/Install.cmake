@@ -16,7 +16,7 @@ install(DIRECTORY
     ${PROJECT_SOURCE_DIR}/zmq/include/
     ${PROJECT_SOURCE_DIR}/messaging/include/
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-install(TARGETS kelnod kelno_prompt kelno_mirror_json kelno_json_tester
+install(TARGETS kelnod kelno_prompt kelno_mirror_json kelno_json_tester kelno_stats
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/config/kelnod.conf
   DESTINATION ${CMAKE_INSTALL_SYSCONFDIR})

@@ -225,6 +225,45 @@ std::vector<Row> live_path_and_latency(const Programs& programs, const Settings&
     return rows;
 }
 
+std::vector<Row> live_path_statistics(const Programs& programs, const Settings& settings) {
+    // Two nodes, measured in turn at every size, so that a machine whose load
+    // drifts during the run does not pass for the statistics' cost.
+    constexpr int rounds = 3;
+    TempDir scratch;
+    Node off_node = start_kelnod(programs, scratch, "bench-stats-off");
+    Node on_node =
+        start_kelnod(programs, scratch, "bench-stats-on", std::nullopt, "kelno.stats.interval=1\n");
+    Progress off_progress, on_progress;
+    KelnoTransport off(off_progress, off_node.input_port, off_node.input_port, off_node.output_port,
+                       {});
+    KelnoTransport on(on_progress, on_node.input_port, on_node.input_port, on_node.output_port, {});
+
+    std::vector<Row> rows;
+    for (std::size_t size : settings.payload_sizes) {
+        double off_sum = 0, on_sum = 0;
+        for (int round = 0; round < rounds; ++round) {
+            off_sum += measure_throughput(off, off_progress, size, settings.window, settings.warmup,
+                                          settings.duration)
+                           .delivered_per_second;
+            on_sum += measure_throughput(on, on_progress, size, settings.window, settings.warmup,
+                                         settings.duration)
+                          .delivered_per_second;
+        }
+        const double off_rate = off_sum / rounds, on_rate = on_sum / rounds;
+        progress_line("S1 statistics " + size_label(size) + ": off " +
+                      std::to_string(static_cast<long long>(off_rate)) + ", on " +
+                      std::to_string(static_cast<long long>(on_rate)) + " msg/s");
+        char note[96];
+        std::snprintf(note, sizeof note, "on/off %.2f; mean of %d alternating runs each",
+                      on_rate / off_rate, rounds);
+        rows.push_back(make_row("S1 statistics", "delivered, " + size_label(size) + ", off",
+                                Unit::PerSecond, Figures{off_rate, {}, {}}, ""));
+        rows.push_back(make_row("S1 statistics", "delivered, " + size_label(size) + ", every 1 s",
+                                Unit::PerSecond, Figures{on_rate, {}, {}}, note));
+    }
+    return rows;
+}
+
 namespace {
 
 // S3 for one kind of store: `store_file` names the store file, empty for the

@@ -29,6 +29,8 @@ struct Shipped {
 
 // S1 (live path) and S2 (latency on an idle bus), each system on its own node.
 std::vector<Row> live_path_and_latency(const Programs& programs, const Settings& settings);
+// S1 on a node with statistics every second beside one without (Kelno only).
+std::vector<Row> live_path_statistics(const Programs& programs, const Settings& settings);
 // S3: acknowledgement throughput beside a full store; memory per stored message.
 std::vector<Row> store_scaling(const Programs& programs, const Settings& settings);
 // S4: the live path through three chained nodes.

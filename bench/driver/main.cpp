@@ -1,7 +1,9 @@
 // kelno_bench: Kelno side by side with the limit of its wire protocol on
 // libzmq and with Mosquitto, on loopback. Prints a markdown table on standard
 // output (progress on standard error).
-//   kelno_bench [--quick] [--only S1,S2,S3,S4,S5] [--kelnod PROGRAM]
+//   kelno_bench [--quick] [--only S1,S1S,S2,S3,S4,S5] [--kelnod PROGRAM]
+// S1S (S1 on a node with kelno.stats.interval=1 beside one without) runs only
+// when named.
 //   kelno_bench --count N [--kelnod PROGRAM]
 // --kelnod runs another program as the daemon, e.g. a script that execs the
 // real one under valgrind. It must exec: the driver stops the process it
@@ -113,7 +115,7 @@ int main(int argc, char** argv) {
             programs.kelnod = argv[++i];
         } else {
             std::cerr << "usage: " << argv[0]
-                      << " [--quick] [--only S1,S2,S3,S4,S5] [--count N] [--kelnod PROGRAM]\n";
+                      << " [--quick] [--only S1,S1S,S2,S3,S4,S5] [--count N] [--kelnod PROGRAM]\n";
             return 2;
         }
     }
@@ -136,6 +138,10 @@ int main(int argc, char** argv) {
         if (only.count("S1") || only.count("S2")) {
             std::cerr << "S1/S2: live path and latency" << std::endl;
             add(live_path_and_latency(programs, settings));
+        }
+        if (only.count("S1S")) {
+            std::cerr << "S1S: live path with statistics on and off" << std::endl;
+            add(live_path_statistics(programs, settings));
         }
         if (only.count("S3")) {
             std::cerr << "S3: store scaling" << std::endl;

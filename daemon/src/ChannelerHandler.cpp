@@ -13,13 +13,14 @@ using kelnom::internal_objects::Inbox;
 
 ChannelerHandler::ChannelerHandler(const Settings& settings, NodeSockets& sockets,
                                    PeerPort& port, KeptMessages& store, NodeRegistry& registry,
-                                   HeldReceipts& receipts)
+                                   HeldReceipts& receipts, NodeStats& stats)
     : settings(settings),
       sockets(sockets),
       port(port),
       store(store),
       registry(registry),
-      receipts(receipts) {}
+      receipts(receipts),
+      stats(stats) {}
 
 void ChannelerHandler::operator()(cplt::Socket*) {
     kelnom::RoutedRequest received =
@@ -47,7 +48,10 @@ void ChannelerHandler::operator()(cplt::Socket*) {
     }
 }
 
-void ChannelerHandler::handleAck(const Ack& ack) { store.removeAcknowledged(ack.messageId()); }
+void ChannelerHandler::handleAck(const Ack& ack) {
+    ++stats.acknowledgements_received;
+    store.removeAcknowledged(ack.messageId());
+}
 
 void ChannelerHandler::handleGetRegistry(const std::string& route) {
     say("Get reg on channeler");

@@ -11,6 +11,7 @@
 #include "KeptMessages.hpp"
 #include "NodeRegistry.hpp"
 #include "NodeSockets.hpp"
+#include "NodeStats.hpp"
 #include "Settings.hpp"
 
 namespace cplt {
@@ -26,7 +27,8 @@ namespace kelnod {
 class ChannelerHandler {
 public:
     ChannelerHandler(const Settings& settings, NodeSockets& sockets, PeerPort& port,
-                     KeptMessages& store, NodeRegistry& registry, HeldReceipts& receipts);
+                     KeptMessages& store, NodeRegistry& registry, HeldReceipts& receipts,
+                     NodeStats& stats);
 
     void operator()(cplt::Socket* channeler);
 
@@ -44,6 +46,7 @@ private:
     KeptMessages& store;
     NodeRegistry& registry;
     HeldReceipts& receipts;
+    NodeStats& stats;
 };
 
 }  // namespace kelnod

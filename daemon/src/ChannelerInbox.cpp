@@ -11,6 +11,7 @@ using kelnom::internal_objects::InboxType;
 
 void ChannelerHandler::handleInbox(const Inbox& inbox, const std::string& route) {
     say("Received BOX");
+    ++stats.inbox_polls_received;
     if (inbox.type() == InboxType::Node) {
         registry.recordPollFrom(route);
         say(registry.text());
@@ -20,7 +21,10 @@ void ChannelerHandler::handleInbox(const Inbox& inbox, const std::string& route)
     if (!message) return;
     say("We have an inboxed message: " + message->msgId());
     // It stays kept: the next poll gets it again until it is acknowledged.
-    sockets.toPeer(port, route, *message, Cargo::handover, message->msgId());
+    if (sockets.toPeer(port, route, *message, Cargo::handover, message->msgId()) ==
+        SendOutcome::sent) {
+        ++stats.inbox_polls_answered;
+    }
 }
 
 }  // namespace kelnod

@@ -9,6 +9,7 @@ namespace kelnod {
 void ChannelerHandler::handleMessage(std::unique_ptr<kelnom::Message> received,
                                      const std::string& route) {
     say("Received MSG");
+    ++stats.messages_received;
     std::shared_ptr<kelnom::Message> message = std::move(received);
 
     // A sender that has gone away must not cost the message we already hold.
@@ -18,7 +19,7 @@ void ChannelerHandler::handleMessage(std::unique_ptr<kelnom::Message> received,
     // when the wake-up's changes are committed).
     store.keep(message);
     forwardUp(*message);
-    sockets.publish(*message);
+    if (published(sockets.publish(*message))) ++stats.messages_published;
 }
 
 void ChannelerHandler::forwardUp(kelnom::Message& message) {
@@ -26,7 +27,9 @@ void ChannelerHandler::forwardUp(kelnom::Message& message) {
     message.appendOriginNode(settings.node_name);
     // The store keeps what has a route: it still reaches its node by inbox poll.
     const Cargo cargo = message.pushRoutes().empty() ? Cargo::passed_up : Cargo::passed_up_kept;
-    sockets.up(message, cargo, message.msgId());
+    if (sockets.up(message, cargo, message.msgId()) == SendOutcome::sent) {
+        ++stats.messages_forwarded;
+    }
 }
 
 }  // namespace kelnod

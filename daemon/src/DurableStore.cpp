@@ -213,8 +213,8 @@ struct DurableStoreOpening {
             existed = true;
             if (!S_ISREG(status.st_mode)) {
                 result.verdict = Verdict::Damaged;
-                result.reason = S_ISDIR(status.st_mode) ? "a directory, not a file"
-                                                        : "not a regular file";
+                result.reason =
+                    S_ISDIR(status.st_mode) ? "a directory, not a file" : "not a regular file";
                 return result;
             }
         } else if (errno != ENOENT) {
@@ -225,8 +225,8 @@ struct DurableStoreOpening {
 
         sqlite3* database = nullptr;
         const int opened = sqlite3_open_v2(
-            path.c_str(), &database, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-            nullptr);
+            path.c_str(), &database,
+            SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
         if (opened != SQLITE_OK) {
             result.reason = database != nullptr ? sqlite3_errmsg(database) : sqlite3_errstr(opened);
             sqlite3_close(database);
@@ -357,9 +357,10 @@ struct DurableStoreOpening {
         make("BEGIN", store.begin_statement);
         make("COMMIT", store.commit_statement);
         make("ROLLBACK", store.rollback_statement);
-        make("INSERT INTO kept_message(seq, arrival_ms, headers, push_routes, payload_type, "
-             "payload) VALUES(?1, ?2, ?3, ?4, ?5, ?6)",
-             store.insert_statement);
+        make(
+            "INSERT INTO kept_message(seq, arrival_ms, headers, push_routes, payload_type, "
+            "payload) VALUES(?1, ?2, ?3, ?4, ?5, ?6)",
+            store.insert_statement);
         make("DELETE FROM kept_message WHERE seq = ?1", store.remove_statement);
         make("SELECT seq FROM kept_message ORDER BY seq", store.sequences_statement);
     }
@@ -382,10 +383,10 @@ struct DurableStoreOpening {
                 unreadable.push_back(static_cast<std::uint64_t>(sequence));
                 continue;
             }
-            result.rows.push_back(DurableStore::Row{
-                static_cast<std::uint64_t>(sequence),
-                WallTime(WallTime::duration(sqlite3_column_int64(statement, 1))),
-                std::move(message)});
+            result.rows.push_back(
+                DurableStore::Row{static_cast<std::uint64_t>(sequence),
+                                  WallTime(WallTime::duration(sqlite3_column_int64(statement, 1))),
+                                  std::move(message)});
         }
         sqlite3_finalize(statement);
         if (step != SQLITE_DONE) refuse(database, true);

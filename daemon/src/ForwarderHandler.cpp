@@ -12,14 +12,20 @@ using kelnom::RequestKind;
 using kelnom::internal_objects::Ack;
 
 ForwarderHandler::ForwarderHandler(NodeSockets& sockets, KeptMessages& store,
-                                   NodeRegistry& registry)
-    : sockets(sockets), store(store), registry(registry), delivered(_remembered_deliveries) {}
+                                   NodeRegistry& registry, NodeStats& stats)
+    : sockets(sockets),
+      store(store),
+      registry(registry),
+      stats(stats),
+      delivered(_remembered_deliveries) {}
 
 void ForwarderHandler::operator()(cplt::Socket*) {
     auto request = sockets.upstream->receiver.receive();
+    ++stats.upstream_requests;
     switch (request->kind()) {
         case RequestKind::Ack:
             // The upstream node has what we passed up.
+            ++stats.upstream_acknowledgements;
             store.removeAcknowledged(static_cast<const Ack&>(*request).messageId());
             return;
         case RequestKind::Message:
@@ -41,10 +47,15 @@ void ForwarderHandler::handleMessage(const kelnom::Message& message) {
     // the confirmation cannot go out, the upstream node keeps its copy and
     // hands it over again at a later poll; publishing it now would deliver
     // it twice. Every copy is confirmed, but only the first is published.
+    ++stats.messages_from_upstream;
     const SendOutcome confirmed =
         sockets.up(message.generate_ack(), Cargo::down_receipt, message.msgId());
     if (confirmed != SendOutcome::sent) return;
-    if (delivered.insert(message.msgId())) sockets.publish(message);
+    if (!delivered.insert(message.msgId())) {
+        ++stats.drops.duplicate;
+        return;
+    }
+    if (published(sockets.publish(message))) ++stats.messages_published;
 }
 
 }  // namespace kelnod

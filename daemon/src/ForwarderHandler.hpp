@@ -3,6 +3,7 @@
 #include "KeptMessages.hpp"
 #include "NodeRegistry.hpp"
 #include "NodeSockets.hpp"
+#include "NodeStats.hpp"
 #include "RecentIds.hpp"
 
 namespace cplt {
@@ -21,7 +22,8 @@ public:
     // once. The copies of one message arrive within a few polls of each other.
     static constexpr std::size_t _remembered_deliveries = 4096;
 
-    ForwarderHandler(NodeSockets& sockets, KeptMessages& store, NodeRegistry& registry);
+    ForwarderHandler(NodeSockets& sockets, KeptMessages& store, NodeRegistry& registry,
+                     NodeStats& stats);
 
     void operator()(cplt::Socket* forwarder);
 
@@ -31,6 +33,7 @@ private:
     NodeSockets& sockets;
     KeptMessages& store;
     NodeRegistry& registry;
+    NodeStats& stats;
     RecentIds delivered;  // ids of messages from upstream published here
 };
 

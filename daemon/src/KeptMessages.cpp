@@ -11,8 +11,10 @@ namespace {
 std::string bounds_text(const StoreLimits& limits) {
     std::string text;
     auto add = [&](const std::string& part) { text += (text.empty() ? "" : ", ") + part; };
-    if (limits.max_messages != 0) add("at most " + std::to_string(limits.max_messages) + " messages");
-    if (limits.max_bytes != 0) add("at most " + std::to_string(limits.max_bytes) + " payload bytes");
+    if (limits.max_messages != 0)
+        add("at most " + std::to_string(limits.max_messages) + " messages");
+    if (limits.max_bytes != 0)
+        add("at most " + std::to_string(limits.max_bytes) + " payload bytes");
     if (limits.expire) add("expired messages removed");
     return text;
 }
@@ -23,8 +25,7 @@ std::uint64_t total(const StoreDrops& drops) {
 
 }  // namespace
 
-KeptMessages::KeptMessages(const StoreSettings& settings, Output status, Output errors,
-                           Clock clock)
+KeptMessages::KeptMessages(const StoreSettings& settings, Output status, Output errors, Clock clock)
     : settings(settings),
       status(std::move(status)),
       errors(std::move(errors)),
@@ -159,7 +160,8 @@ void KeptMessages::noteKeep(const MessageStore::KeepOutcome& outcome,
     } else {
         why = "the oldest kept messages go to make room for new ones (" + bounds_text(limits) + ")";
     }
-    errors("store full: " + why + "; further drops are counted until a message is kept without one");
+    errors("store full: " + why +
+           "; further drops are counted until a message is kept without one");
 }
 
 bool KeptMessages::writePending() {

@@ -7,13 +7,14 @@
 namespace kelnod {
 
 void run_until_terminated(cplt::InputSelector& selector, UpstreamInboxPoll& upstream_poll,
-                          KeptMessages& store, HeldReceipts& receipts) {
+                          KeptMessages& store, HeldReceipts& receipts, StatsPublisher& statistics) {
     using namespace std::chrono_literals;
     try {
         while (true) {
             upstream_poll.sendWhenDue();
+            const auto wait = statistics.publishWhenDue(1000ms);
             store.beginBatch();
-            selector.run(1000ms);
+            selector.run(wait);
             store.expireDue();
             // A failed commit is reported by the store; memory has the
             // messages, so they are acknowledged all the same.

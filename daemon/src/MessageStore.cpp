@@ -61,8 +61,8 @@ WallTime MessageStore::deadlineOf(const kelnom::Message& message, WallTime arriv
 }
 
 MessageStore::KeepOutcome MessageStore::put(const std::shared_ptr<kelnom::Message>& message,
-                                            std::uint64_t sequence, WallTime arrival,
-                                            WallTime now, bool tell_journal) {
+                                            std::uint64_t sequence, WallTime arrival, WallTime now,
+                                            bool tell_journal) {
     KeepOutcome outcome;
     const auto& routes = message->pushRoutes();
     if (routes.empty()) return outcome;
@@ -177,8 +177,7 @@ std::uint64_t MessageStore::expireDue(WallTime now) {
     return removed;
 }
 
-void MessageStore::visitInArrivalOrder(
-    const std::function<void(const KeptEntry&)>& visit) const {
+void MessageStore::visitInArrivalOrder(const std::function<void(const KeptEntry&)>& visit) const {
     for (const auto& [sequence, place] : by_sequence) visit(place.entry->second);
 }
 

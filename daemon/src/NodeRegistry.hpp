@@ -19,6 +19,8 @@ public:
     // Compact JSON text; bytes that are not UTF-8 are replaced, so a peer's
     // odd identity can never make the text fail.
     std::string text() const;
+    // How many nodes have polled.
+    std::size_t size() const { return nodes.is_null() ? 0 : nodes.size(); }
 
     // The registry reply: the text as a "JSON" payload that owns it.
     kelnom::Registry reply() const;

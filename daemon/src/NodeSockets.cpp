@@ -18,10 +18,11 @@ const std::string no_remote;
 
 }  // namespace
 
-NodeSockets::NodeSockets(const Settings& settings)
+NodeSockets::NodeSockets(const Settings& settings, NodeStats& stats)
     : channeler(settings, "|chnler", ""),
       broadcaster(cplt::SocketType::Pub),
       broadcaster_sender(&broadcaster),
+      stats(stats),
       max_message_size(settings.max_message_size) {
     channeler.socket.bind(endpoint(settings.channeler_bind, settings.channeler_port));
     if (max_message_size > 0)
@@ -53,17 +54,21 @@ void NodeSockets::reportClosedConnections() {
 SendOutcome NodeSockets::toPeer(PeerPort& port, const std::string& route,
                                 const kelnom::internal_objects::Request& request, Cargo cargo,
                                 const std::string& message_id) {
-    return peer_queues.send(
+    const SendOutcome outcome = peer_queues.send(
         port.peerLabel(route), [&] { port.sender.send(request, &route); }, cargo, message_id,
         no_remote);
+    if (outcome == SendOutcome::queue_full) ++stats.drops.channeler_queue_full;
+    return outcome;
 }
 
 SendOutcome NodeSockets::up(const kelnom::internal_objects::Request& request, Cargo cargo,
                             const std::string& message_id) {
     Upstream& link = *upstream;
-    return peer_queues.send(
+    const SendOutcome outcome = peer_queues.send(
         "peer " + link.remote(), [&] { link.sender.send(request, nullptr); }, cargo, message_id,
         link.remote());
+    if (outcome == SendOutcome::queue_full) ++stats.drops.upstream_queue_full;
+    return outcome;
 }
 
 SendOutcome NodeSockets::publish(const kelnom::Message& message) {
@@ -79,6 +84,7 @@ SendOutcome NodeSockets::publish(const kelnom::Message& message) {
         std::string(), [&] { broadcaster_sender.send(message, &topic); }, Cargo::publication,
         message.msgId(), no_remote);
     broadcaster.setNoDrop(true);
+    ++stats.drops.subscriber_queue_full;
     return lossy == SendOutcome::sent ? SendOutcome::queue_full : lossy;
 }
 

@@ -11,6 +11,7 @@
 #include <kelnom/Sender.hpp>
 
 #include "PeerPort.hpp"
+#include "NodeStats.hpp"
 #include "PeerSendQueues.hpp"
 #include "SecurePort.hpp"
 #include "SendOutcome.hpp"
@@ -27,9 +28,10 @@ namespace kelnod {
 // Every send goes through here and never waits: each peer has a bounded
 // queue (the settings' limits). A send says what became of it and has
 // reported a drop or a failure already, so callers only decide what follows.
+// Drops for full queues are counted in `stats` by the kind of peer.
 class NodeSockets {
 public:
-    explicit NodeSockets(const Settings& settings);
+    NodeSockets(const Settings& settings, NodeStats& stats);
     NodeSockets(const NodeSockets&) = delete;
     NodeSockets& operator=(const NodeSockets&) = delete;
 
@@ -64,6 +66,7 @@ public:
     std::uint64_t dropsCounted() const { return peer_queues.dropsCounted(); }
 
 private:
+    NodeStats& stats;
     PeerSendQueues peer_queues;
     std::int64_t max_message_size;
 };

@@ -13,6 +13,11 @@ enum class SendOutcome {
     failed,      // any other failure (reported)
 };
 
+// A publication reached its subscribers, all of them or those with room.
+inline bool published(SendOutcome outcome) {
+    return outcome == SendOutcome::sent || outcome == SendOutcome::queue_full;
+}
+
 // What a send carries, so that a drop or a failure is reported in the words
 // that operators and scripts know for it.
 enum class Cargo {

@@ -103,6 +103,24 @@ bool read_bind(const kelnou::Properties& properties, const char* key, std::strin
     return false;
 }
 
+// A day at most: longer would tell an operator nothing, and the document's
+// validity and the timer stay far from any overflow.
+constexpr std::int64_t kLongestStatsInterval = 86400;
+
+bool read_stats_interval(const kelnou::Properties& properties, int& seconds) {
+    const char* key = "kelno.stats.interval";
+    const char* text = properties.getString(key, nullptr);
+    if (text == nullptr) return true;
+    const auto value = parse_whole_number(text, 0);
+    if (!value || *value > kLongestStatsInterval) {
+        report(std::string(key) + " must be a whole number of seconds from 0 (off) to " +
+               std::to_string(kLongestStatsInterval) + " (read \"" + text + "\")");
+        return false;
+    }
+    seconds = static_cast<int>(*value);
+    return true;
+}
+
 }  // namespace
 
 std::optional<std::int64_t> parse_whole_number(const char* text, std::int64_t minimum) {
@@ -166,6 +184,7 @@ std::optional<Settings> read_settings(const std::string& path) {
                                 settings.security)) {
         return std::nullopt;
     }
+    if (!read_stats_interval(properties, settings.stats_interval)) return std::nullopt;
     return settings;
 }
 
@@ -176,6 +195,10 @@ void print_startup(const Settings& settings) {
     for (const auto& remote : settings.forwarder_remotes) say("Forwarder: " + remote);
     say("Inbox interval set to: " + std::to_string(settings.inbox_interval) + " seconds.");
     print_security_startup(settings);
+    if (settings.stats_interval > 0) {
+        say("Statistics every " + std::to_string(settings.stats_interval) +
+            " seconds on kelno.stats.");
+    }
 }
 
 }  // namespace kelnod

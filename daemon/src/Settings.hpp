@@ -39,6 +39,8 @@ struct Settings {
     std::string channeler_bind = "*";
     std::string broadcaster_bind = "*";
     SecuritySettings security;
+    // Seconds between two statistics documents on the broadcaster. 0: none.
+    int stats_interval = 0;
 };
 
 void print_usage();

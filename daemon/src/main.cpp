@@ -24,6 +24,7 @@
 #include "NodeRegistry.hpp"
 #include "NodeSockets.hpp"
 #include "Settings.hpp"
+#include "StatsPublisher.hpp"
 #include "UpstreamInboxPoll.hpp"
 
 namespace {
@@ -33,7 +34,8 @@ constexpr int kServedPerWakeUp = 256;
 
 // Opens the sockets and serves until told to stop.
 void serve(const kelnod::Settings& settings) {
-    kelnod::NodeSockets sockets(settings);
+    kelnod::NodeStats stats;
+    kelnod::NodeSockets sockets(settings, stats);
     // After the sockets: a second node that cannot bind never touches the
     // first one's store file.
     kelnod::KeptMessages store(settings.store, kelnod::say, kelnod::report);
@@ -43,6 +45,7 @@ void serve(const kelnod::Settings& settings) {
     kelnod::NodeRegistry registry;
     kelnod::UpstreamInboxPoll upstream_poll(settings.node_name,
                                             std::chrono::seconds(settings.inbox_interval), sockets);
+    kelnod::StatsPublisher statistics(settings, stats, store, registry, sockets);
 
     // The channeler comes first: within one wake-up, local requests are served
     // before what came down from upstream.
@@ -50,7 +53,7 @@ void serve(const kelnod::Settings& settings) {
     entries.emplace_back(&sockets.channeler.socket,
                          kelnod::serve_ready(kelnod::guarded(kelnod::ChannelerHandler(
                                                  settings, sockets, sockets.channeler, store,
-                                                 registry, receipts)),
+                                                 registry, receipts, stats)),
                                              kServedPerWakeUp));
     if (sockets.secure) {
         kelnod::SecurePort& secure = *sockets.secure;
@@ -58,7 +61,7 @@ void serve(const kelnod::Settings& settings) {
         entries.emplace_back(&secure.port.socket,
                              kelnod::serve_ready(kelnod::guarded(kelnod::ChannelerHandler(
                                                      settings, sockets, secure.port, store,
-                                                     registry, receipts)),
+                                                     registry, receipts, stats)),
                                                  kServedPerWakeUp));
         entries.emplace_back(&secure.zap.socket(),
                              kelnod::serve_ready(kelnod::guarded([&secure](cplt::Socket*) {
@@ -75,10 +78,10 @@ void serve(const kelnod::Settings& settings) {
             kelnod::guarded([&](cplt::Socket*) { sockets.reportClosedConnections(); }));
     }
     if (sockets.upstream) {
-        entries.emplace_back(
-            &sockets.upstream->forwarder,
-            kelnod::serve_ready(kelnod::guarded(kelnod::ForwarderHandler(sockets, store, registry)),
-                                kServedPerWakeUp));
+        entries.emplace_back(&sockets.upstream->forwarder,
+                             kelnod::serve_ready(kelnod::guarded(kelnod::ForwarderHandler(
+                                                     sockets, store, registry, stats)),
+                                                 kServedPerWakeUp));
         entries.emplace_back(&sockets.upstream->monitor.socket(),
                              kelnod::guarded([&](cplt::Socket*) {
                                  if (sockets.upstream->readLinkEvents()) upstream_poll.dueNow();
@@ -86,7 +89,7 @@ void serve(const kelnod::Settings& settings) {
     }
     cplt::InputSelector selector(std::move(entries));
 
-    kelnod::run_until_terminated(selector, upstream_poll, store, receipts);
+    kelnod::run_until_terminated(selector, upstream_poll, store, receipts, statistics);
     // Said before the sockets and the store go, so it is there even if closing hangs.
     kelnod::say("Done");
 }

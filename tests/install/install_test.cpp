@@ -68,6 +68,7 @@ TEST_F(InstalledTree, HoldsLibrariesHeadersProgramsAndSystemFiles) {
         path(KELNO_INSTALL_BINDIR, "kelno_prompt"),
         path(KELNO_INSTALL_BINDIR, "kelno_mirror_json"),
         path(KELNO_INSTALL_BINDIR, "kelno_json_tester"),
+        path(KELNO_INSTALL_BINDIR, "kelno_stats"),
         path(KELNO_INSTALL_SYSCONFDIR, "kelnod.conf"),
         path(KELNO_INSTALL_UNITDIR, "kelnod.service"),
     };

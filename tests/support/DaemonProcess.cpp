@@ -106,6 +106,7 @@ std::string program_path(const std::string& name) {
     if (name == "kelno_prompt") return KELNO_PROMPT_PATH;
     if (name == "kelno_mirror_json") return KELNO_MIRROR_JSON_PATH;
     if (name == "kelno_json_tester") return KELNO_JSON_TESTER_PATH;
+    if (name == "kelno_stats") return KELNO_STATS_PATH;
     throw std::invalid_argument("unknown program " + name);
 }
 

@@ -1,4 +1,4 @@
-// Command-line errors of the three tools: exact lines and exit status. No
+// Command-line errors of the tools: exact lines and exit status. No
 // daemon is needed: each ends before it touches the bus.
 #include <gtest/gtest.h>
 
@@ -41,6 +41,17 @@ std::string tester_usage() {
            " channeler_port broadcaster_port app_id\n" + "\nAlso remember to start kelnod.\n";
 }
 
+std::string stats_usage() {
+    const std::string name = program_path("kelno_stats");
+    return "Usage: " + name + " channeler_port broadcaster_port [wait_seconds]\n" +
+           "Prints the node's next statistics document; waits at most wait_seconds (30) for "
+           "it.\n";
+}
+
+std::string bad_wait(const std::string& value) {
+    return "wait_seconds must be a whole number from 1 to 86400 (read \"" + value + "\")\n";
+}
+
 const std::string bad_port = "Failed to retrieve values for ports... stoi\n";
 const std::string weird_stuff = "You have passed weird stuff to this, read the exception.\nstoi\n";
 
@@ -59,6 +70,12 @@ TEST(ToolArguments, EachErrorHasItsLinesAndStatus) {
         {"kelno_json_tester", {"5555", "5556", "app", "extra"}, tester_usage()},
         {"kelno_json_tester", {"", "5556", "app"}, bad_port},
         {"kelno_json_tester", {" 12abc", "-99999999999", "app"}, bad_port},
+        {"kelno_stats", {}, stats_usage()},
+        {"kelno_stats", {"5555"}, stats_usage()},
+        {"kelno_stats", {"5555", "5556", "3", "more"}, stats_usage()},
+        {"kelno_stats", {"x", "5556"}, bad_port},
+        {"kelno_stats", {"5555", "5556", "0"}, bad_wait("0")},
+        {"kelno_stats", {"5555", "5556", "2s"}, bad_wait("2s")},
         {"kelno_prompt", {}, ""},
         {"kelno_prompt", {"me", "5555"}, ""},  // fewer than three: silent
         {"kelno_prompt", {"me", "x5555", "5556"}, weird_stuff},

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "MessageStore.hpp"
+#include "NodeStats.hpp"
+
+namespace kelnod {
+
+// What the statistics document says about the link to the upstream node.
+struct UpstreamFigures {
+    std::string remote;
+    bool connected = false;
+    // Seconds since anything last came down; nothing while nothing ever has.
+    std::optional<std::int64_t> last_answer_age_seconds;
+    std::uint64_t unacknowledged = 0;  // passed up, not yet acknowledged from upstream
+};
+
+// The figures that are read when the document is built, not counted.
+struct NodeGauges {
+    std::int64_t uptime_seconds = 0;
+    std::uint64_t messages_stored = 0;
+    std::uint64_t bytes_stored = 0;
+    std::uint64_t peers = 0;
+    StoreDrops store_drops;                   // counted by the store since start
+    std::optional<UpstreamFigures> upstream;  // nothing without an upstream node
+};
+
+// The statistics document: one JSON object. The member names are what
+// operators' scripts read; the README lists each of them.
+nlohmann::json stats_document(const std::string& node_name, const NodeStats& stats,
+                              const NodeGauges& gauges);
+
+}  // namespace kelnod
