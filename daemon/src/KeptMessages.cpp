@@ -166,6 +166,7 @@ void KeptMessages::noteKeep(const MessageStore::KeepOutcome& outcome,
 
 bool KeptMessages::writePending() {
     if (pending_kept.empty() && pending_removed.empty()) return true;
+    const auto started = std::chrono::steady_clock::now();
     try {
         kelnou::with_context("While trying to write the kept messages to " + file->path(), [&] {
             file->begin();
@@ -175,6 +176,7 @@ bool KeptMessages::writePending() {
         });
     } catch (const kelnou::Exception& error) {
         file->rollback();
+        commit_times.recordFailure();
         pending_kept.clear();
         pending_removed.clear();
         file_in_step = false;
@@ -184,6 +186,8 @@ bool KeptMessages::writePending() {
                "again");
         return false;
     }
+    commit_times.record(std::chrono::duration_cast<CommitTimes::Duration>(
+        std::chrono::steady_clock::now() - started));
     pending_kept.clear();
     pending_removed.clear();
     return true;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "CommitTimes.hpp"
 #include "DurableStore.hpp"
 #include "MessageStore.hpp"
 #include "StoreSettings.hpp"
@@ -79,6 +80,10 @@ public:
     bool inStep() const { return file != nullptr && file_in_step; }
     // Null without a file; for tests and statistics.
     DurableStore* durableStore() { return file.get(); }
+    bool hasFile() const { return file != nullptr; }
+    const std::string& path() const { return settings.path; }
+    // The store file's commits that wrote something, and how long they took.
+    const CommitTimes& commitTimes() const { return commit_times; }
 
 private:
     void kept(const KeptEntry& entry) override;
@@ -95,6 +100,7 @@ private:
     MessageStore memory;
     std::unique_ptr<DurableStore> file;
     bool file_in_step = false;
+    CommitTimes commit_times;
     bool batch_open = false;
     WallTime last_resync_attempt = WallTime::min();
     std::uint64_t loaded = 0;

@@ -27,11 +27,21 @@ nlohmann::json upstream_document(const std::optional<UpstreamFigures>& upstream)
     };
 }
 
+nlohmann::json store_file_document(const StoreFileFigures& file) {
+    return {
+        {"path", file.path},
+        {"commits", file.commits},
+        {"commit_failures", file.commit_failures},
+        {"commit_ms_p50", file.commit_ms_p50},
+        {"commit_ms_max", file.commit_ms_max},
+    };
+}
+
 }  // namespace
 
 nlohmann::json stats_document(const std::string& node_name, const NodeStats& stats,
                               const NodeGauges& gauges) {
-    return {
+    nlohmann::json document = {
         {"node", node_name},
         {"uptime_seconds", gauges.uptime_seconds},
         {"messages_received", stats.messages_received},
@@ -47,6 +57,9 @@ nlohmann::json stats_document(const std::string& node_name, const NodeStats& sta
         {"upstream", upstream_document(gauges.upstream)},
         {"peers", gauges.peers},
     };
+    // Only with a store file, so that a node without one says nothing of it.
+    if (gauges.store_file) document["store_file"] = store_file_document(*gauges.store_file);
+    return document;
 }
 
 }  // namespace kelnod

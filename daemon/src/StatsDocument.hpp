@@ -20,14 +20,24 @@ struct UpstreamFigures {
     std::uint64_t unacknowledged = 0;  // passed up, not yet acknowledged from upstream
 };
 
+// The store file's figures, when there is one.
+struct StoreFileFigures {
+    std::string path;
+    std::uint64_t commits = 0;          // that wrote something
+    std::uint64_t commit_failures = 0;  // rolled back (full disk, I/O error)
+    double commit_ms_p50 = 0;           // of the recent commits
+    double commit_ms_max = 0;           // since start
+};
+
 // The figures that are read when the document is built, not counted.
 struct NodeGauges {
     std::int64_t uptime_seconds = 0;
     std::uint64_t messages_stored = 0;
     std::uint64_t bytes_stored = 0;
     std::uint64_t peers = 0;
-    StoreDrops store_drops;                   // counted by the store since start
-    std::optional<UpstreamFigures> upstream;  // nothing without an upstream node
+    StoreDrops store_drops;                      // counted by the store since start
+    std::optional<UpstreamFigures> upstream;     // nothing without an upstream node
+    std::optional<StoreFileFigures> store_file;  // nothing without kelno.store.path
 };
 
 // The statistics document: one JSON object. The member names are what

@@ -60,6 +60,15 @@ void StatsPublisher::publish(Clock::time_point now) {
     gauges.bytes_stored = store.payloadBytes();
     gauges.peers = registry.size();
     gauges.store_drops = store.drops();
+    if (store.hasFile()) {
+        const CommitTimes& times = store.commitTimes();
+        const auto milliseconds = [](CommitTimes::Duration duration) {
+            return static_cast<double>(duration.count()) / 1000.0;
+        };
+        gauges.store_file =
+            StoreFileFigures{store.path(), times.commits(), times.failures(),
+                             milliseconds(times.median()), milliseconds(times.longest())};
+    }
     if (sockets.upstream) {
         UpstreamFigures upstream;
         upstream.remote = sockets.upstream->remote();

@@ -271,7 +271,7 @@ std::set<std::string> readme_stats_members() {
     while (std::getline(readme, line) && line != "| Member | Meaning |") {
     }
     std::set<std::string> names;
-    const std::regex row(R"(^\| `([a-z_.]+)` \|)");
+    const std::regex row(R"(^\| `([a-z0-9_.]+)` \|)");
     while (std::getline(readme, line) && line.rfind("|", 0) == 0) {
         std::smatch match;
         if (std::regex_search(line, match, row)) names.insert(match[1]);
@@ -279,13 +279,24 @@ std::set<std::string> readme_stats_members() {
     return names;
 }
 
+// With an upstream node and a store file, so that every member is there.
 TEST(Statistics, TheReadmeNamesEveryMemberAndNoOther) {
+    TempDir dir;
     DaemonProcess top({"top", std::nullopt, 1, ""});
-    DaemonProcess bottom({"bottom", top.channelerEndpoint(), 1, stats_every_second});
+    DaemonProcess bottom({"bottom", top.channelerEndpoint(), 1,
+                          stats_every_second + "kelno.store.path=" + dir.path() + "/store.db\n"});
+    LocalClient client(bottom);
+    WireMessage routed;
+    routed.routes = {"elsewhere"};
+    ASSERT_EQ(client.request(routed.frames()), ack_frames(routed.id));  // one commit
     StatsReader reader(bottom);
     auto document = reader.next();
     ASSERT_TRUE(document);
     EXPECT_EQ(readme_stats_members(), member_names(*document));
+    EXPECT_EQ((*document)["store_file"]["path"], dir.path() + "/store.db");
+    EXPECT_GE((*document)["store_file"]["commits"], 1);
+    EXPECT_EQ((*document)["store_file"]["commit_failures"], 0);
+    EXPECT_GT((*document)["store_file"]["commit_ms_max"], 0.0);
     expect_orderly_stop(bottom);
     expect_orderly_stop(top);
 }
