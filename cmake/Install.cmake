@@ -25,6 +25,7 @@ install(FILES
     ${PROJECT_SOURCE_DIR}/packaging/man/kelno_prompt.1
     ${PROJECT_SOURCE_DIR}/packaging/man/kelno_mirror_json.1
     ${PROJECT_SOURCE_DIR}/packaging/man/kelno_json_tester.1
+    ${PROJECT_SOURCE_DIR}/packaging/man/kelno_stats.1
   DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 # pkg-config files find the prefix from their own place (${pcfiledir}), so a

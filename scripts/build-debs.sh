@@ -4,7 +4,7 @@
 #   kelnod        the daemon, /etc/kelnod.conf (a conffile) and its systemd unit
 #   libkelno      the three shared libraries (with their sonames)
 #   libkelno-dev  headers, the unversioned .so links and the pkg-config files
-#   kelno-tools   kelno_prompt, kelno_mirror_json and kelno_json_tester
+#   kelno-tools   kelno_prompt, kelno_mirror_json, kelno_json_tester and kelno_stats
 # A Release build (Debian's build flags, no run path) in build-package/<arch>,
 # staged with DESTDIR and split by hand: dpkg-deb --root-owner-group builds
 # the packages without root or fakeroot, then lintian checks them and fails
@@ -46,7 +46,7 @@ cmake -S "$root" -B "$build" $toolchain -DCMAKE_BUILD_TYPE=None -DKELNO_BUILD_TE
     -DCMAKE_CXX_FLAGS="$cppflags $cxxflags" -DCMAKE_EXE_LINKER_FLAGS="$ldflags" \
     -DCMAKE_SHARED_LINKER_FLAGS="$ldflags"
 cmake --build "$build" -j "${JOBS:-2}" --target kelno_util zmq_catapult kelno_messenging \
-    kelnod kelno_prompt kelno_mirror_json kelno_json_tester
+    kelnod kelno_prompt kelno_mirror_json kelno_json_tester kelno_stats
 DESTDIR="$build/stage" cmake --install "$build"
 stage="$build/stage"
 libdir="usr/lib/$triplet"
@@ -85,6 +85,7 @@ place kelnod usr/bin/kelnod etc/kelnod.conf lib/systemd/system/kelnod.service \
 place libkelno $(cd "$stage" && ls $libdir/lib*.so.*)
 place libkelno-dev usr/include $(cd "$stage" && ls $libdir/lib*.so) $libdir/pkgconfig
 place kelno-tools usr/bin/kelno_prompt usr/bin/kelno_mirror_json usr/bin/kelno_json_tester \
+    usr/bin/kelno_stats \
     $(cd "$stage" && ls usr/share/man/man1/kelno_*.1)
 left="$(cd "$stage" && find . ! -type d)"
 [ -z "$left" ] || { echo "Installed but in no package:" $left >&2; exit 1; }
@@ -156,7 +157,7 @@ control libkelno-dev libdevel same "libkelno (= $version), libzmq3-dev, uuid-dev
 control kelnod net "" "$(depends kelnod)" "Kelno message bus: node daemon" \
     "Kelno is a small message bus for Linux machines. kelnod serves the applications of one machine over ZeroMQ and TCP, keeps messages for other nodes and passes them up its chain. The package holds the daemon, its configuration /etc/kelnod.conf and a systemd unit, which is not enabled: set the node name first, then run systemctl enable --now kelnod."
 control kelno-tools net "" "$(depends kelno-tools)" "Kelno message bus: console tools" \
-    "Kelno is a small message bus for Linux machines. This package holds three tools that use the bus: kelno_prompt sends and receives messages from a console, kelno_mirror_json prints the messages of some applications, and kelno_json_tester sends a JSON test document every five seconds."
+    "Kelno is a small message bus for Linux machines. This package holds four tools that use the bus: kelno_prompt sends and receives messages from a console, kelno_mirror_json prints the messages of some applications, kelno_json_tester sends a JSON test document every five seconds, and kelno_stats prints a node's statistics."
 
 mkdir -p "$out"
 for package in kelnod libkelno libkelno-dev kelno-tools; do
