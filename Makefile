@@ -8,6 +8,9 @@
 #              is killed and restarted SOAK_RESTARTS times (a few minutes)
 #   make fuzz  builds the fuzz targets with clang and libFuzzer and runs each
 #              for FUZZ_SECONDS on its corpus (new inputs go to build-fuzz/corpus)
+#   make test-armhf  cross-builds for 32-bit ARM (build-armhf) and runs every
+#              test under qemu-user (a few minutes)
+#   make package  builds the Debian packages for amd64 and armhf into dist/
 
 JOBS ?= 2
 FUZZ_SECONDS ?= 60
@@ -20,7 +23,7 @@ SANITIZER_ENV = ASAN_OPTIONS=abort_on_error=1:detect_leaks=1:detect_stack_use_af
                 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
                 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$(CURDIR)/scripts/tsan.supp"
 
-.PHONY: deps build run test test-plain test-asan test-tsan bench fuzz soak soak-asan clean
+.PHONY: deps build run test test-plain test-asan test-tsan test-armhf armhf-deps package bench bench-armhf-build fuzz soak soak-asan clean
 
 deps:
 	@./scripts/install-deps.sh
@@ -53,15 +56,48 @@ test-tsan:
 	cmake --build build-tsan -j $(JOBS)
 	cd build-tsan && $(SANITIZER_ENV) $(CTEST) -L threads
 
+# 32-bit ARM (Debian armhf): the cross compiler, qemu-user and the armhf
+# libraries the build links, installed multiarch beside the native ones.
+# Another library the build needs goes into ARMHF_LIBRARIES, by its native name.
+ARMHF_LIBRARIES = libzmq3-dev uuid-dev libgtest-dev libgmock-dev libsqlite3-dev
+ARMHF_PACKAGES = g++-arm-linux-gnueabihf qemu-user $(addsuffix :armhf,$(ARMHF_LIBRARIES))
+ARMHF_CMAKE_ARGS = -DKELNO_WERROR=ON -DCMAKE_TOOLCHAIN_FILE=cmake/armhf-toolchain.cmake
+
+armhf-deps: deps
+	@./scripts/install-deps.sh $(ARMHF_PACKAGES)
+
+# The whole suite, plainly (the sanitizers stay with the native build). ctest
+# and the tests start every ARM program through qemu-arm, which the toolchain
+# file names; nothing is registered with binfmt_misc.
+test-armhf: armhf-deps
+	cmake -S . -B build-armhf $(ARMHF_CMAKE_ARGS)
+	cmake --build build-armhf -j $(JOBS)
+	cd build-armhf && $(CTEST)
+
+# Debian packages of both architectures into dist/ (kelnod, libkelno,
+# libkelno-dev, kelno-tools), each checked with lintian; see
+# scripts/build-debs.sh. Not part of `make test`. Root is not needed.
+PACKAGE_TOOLS = dpkg-dev lintian file
+package: armhf-deps
+	@./scripts/install-deps.sh $(PACKAGE_TOOLS)
+	./scripts/build-debs.sh amd64
+	./scripts/build-debs.sh armhf
+
 # Optimised and without the tests. The peer broker with its client library and
 # Google Benchmark are installed only when missing; the driver starts its own
 # broker on a free port, so a packaged one running as a service does not matter.
 BENCH_PACKAGES = mosquitto libmosquitto-dev libbenchmark-dev
-bench: deps
+bench: deps bench-armhf-build
 	@./scripts/install-deps.sh $(BENCH_PACKAGES)
 	cmake -S . -B build-bench -DKELNO_WERROR=ON -DCMAKE_BUILD_TYPE=Release -DKELNO_BUILD_TESTS=OFF
 	cmake --build build-bench -j $(JOBS) --target kelno_bench framing_bench
-	./build-bench/bench/kelno_bench > build-bench/bench-results.md && cat build-bench/bench-results.md
+	./build-bench/bench/kelno_bench --armhf-build build-bench-armhf > build-bench/bench-results.md && cat build-bench/bench-results.md
+
+# The shipped files of an armhf Release build, whose sizes S5 reports beside
+# the native ones (built the same way: -O3, not stripped).
+bench-armhf-build: armhf-deps
+	cmake -S . -B build-bench-armhf $(ARMHF_CMAKE_ARGS) -DCMAKE_BUILD_TYPE=Release -DKELNO_BUILD_TESTS=OFF
+	cmake --build build-bench-armhf -j $(JOBS) --target kelnod kelno_prompt kelno_mirror_json kelno_json_tester
 
 # Not part of `make test`: it runs for minutes. The figures go to standard output.
 soak: deps
@@ -97,4 +133,4 @@ fuzz: deps
 	done
 
 clean:
-	rm -rf build build-asan build-tsan build-fuzz build-soak
+	rm -rf build build-asan build-tsan build-fuzz build-soak build-armhf build-bench-armhf build-package dist

@@ -20,6 +20,13 @@ install(TARGETS kelnod kelno_prompt kelno_mirror_json kelno_json_tester kelno_st
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/config/kelnod.conf
   DESTINATION ${CMAKE_INSTALL_SYSCONFDIR})
+install(FILES
+    ${PROJECT_SOURCE_DIR}/packaging/man/kelnod.1
+    ${PROJECT_SOURCE_DIR}/packaging/man/kelno_prompt.1
+    ${PROJECT_SOURCE_DIR}/packaging/man/kelno_mirror_json.1
+    ${PROJECT_SOURCE_DIR}/packaging/man/kelno_json_tester.1
+    ${PROJECT_SOURCE_DIR}/packaging/man/kelno_stats.1
+  DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 # pkg-config files find the prefix from their own place (${pcfiledir}), so a
 # tree installed under another prefix still works.

@@ -429,8 +429,34 @@ std::vector<Row> chain(const Programs& programs, const Settings& settings) {
     return rows;
 }
 
+namespace {
+
+double size_of_kelnod_and_libraries(const Shipped& shipped) {
+    double sum = static_cast<double>(file_size(shipped.binaries.front()));
+    for (const std::string& path : shipped.libraries) sum += static_cast<double>(file_size(path));
+    return sum;
+}
+
+// One row per shipped file, then their total; `prefix` starts each measure.
+void add_size_rows(std::vector<Row>& rows, const std::string& prefix, const Shipped& shipped) {
+    double total = 0;
+    for (const auto* list : {&shipped.binaries, &shipped.libraries}) {
+        for (const std::string& path : *list) {
+            const std::string name = path.substr(path.rfind('/') + 1);
+            const auto size = static_cast<double>(file_size(path));
+            total += size;
+            rows.push_back(
+                make_row("S5 footprint", prefix + name, Unit::Bytes, Figures{size, {}, {}}));
+        }
+    }
+    rows.push_back(make_row("S5 footprint", prefix + "all shipped binaries and libraries",
+                            Unit::Bytes, Figures{total, {}, {}}));
+}
+
+}  // namespace
+
 std::vector<Row> footprint(const Programs& programs, const Settings& settings,
-                           const Shipped& shipped) {
+                           const Shipped& shipped, const std::optional<Shipped>& armhf) {
     TempDir scratch;
     Node kelnod = start_kelnod(programs, scratch, "bench-idle");
     Node floor = start_floor(programs);
@@ -454,28 +480,18 @@ std::vector<Row> footprint(const Programs& programs, const Settings& settings,
     rows.push_back(make_row(
         "S5 footprint", "CPU time over " + std::to_string(settings.idle_time.count()) + " s idle",
         Unit::Milliseconds, cpu, "limit column: the floor program"));
-    double total = 0;
-    for (const std::string& path : shipped.binaries) total += static_cast<double>(file_size(path));
-    for (const std::string& path : shipped.libraries) total += static_cast<double>(file_size(path));
-    const double kelnod_and_libraries = [&] {
-        double sum = static_cast<double>(file_size(shipped.binaries.front()));
-        for (const std::string& path : shipped.libraries)
-            sum += static_cast<double>(file_size(path));
-        return sum;
-    }();
-    rows.push_back(make_row(
-        "S5 footprint", "kelnod and its three libraries", Unit::Bytes,
-        Figures{kelnod_and_libraries, {}, static_cast<double>(file_size(programs.mosquitto))},
-        "Mosquitto: the broker binary"));
-    for (const auto* list : {&shipped.binaries, &shipped.libraries}) {
-        for (const std::string& path : *list) {
-            const std::string name = path.substr(path.rfind('/') + 1);
-            rows.push_back(make_row("S5 footprint", name, Unit::Bytes,
-                                    Figures{static_cast<double>(file_size(path)), {}, {}}));
-        }
+    const Figures kelnod_and_libraries{size_of_kelnod_and_libraries(shipped), {},
+                                       static_cast<double>(file_size(programs.mosquitto))};
+    rows.push_back(make_row("S5 footprint", "kelnod and its three libraries", Unit::Bytes,
+                            kelnod_and_libraries, "Mosquitto: the broker binary"));
+    add_size_rows(rows, "", shipped);
+    if (armhf) {
+        rows.push_back(make_row("S5 footprint", "armhf: kelnod and its three libraries",
+                                Unit::Bytes,
+                                Figures{size_of_kelnod_and_libraries(*armhf), {}, {}},
+                                "32-bit ARM cross build"));
+        add_size_rows(rows, "armhf: ", *armhf);
     }
-    rows.push_back(make_row("S5 footprint", "all shipped binaries and libraries", Unit::Bytes,
-                            Figures{total, {}, {}}));
     return rows;
 }
 

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -35,8 +36,10 @@ std::vector<Row> live_path_statistics(const Programs& programs, const Settings& 
 std::vector<Row> store_scaling(const Programs& programs, const Settings& settings);
 // S4: the live path through three chained nodes.
 std::vector<Row> chain(const Programs& programs, const Settings& settings);
-// S5: idle memory and CPU time, and the size of what is shipped.
+// S5: idle memory and CPU time, and the size of what is shipped; with `armhf`,
+// also the sizes of a 32-bit ARM build of the same files.
 std::vector<Row> footprint(const Programs& programs, const Settings& settings,
-                           const Shipped& shipped);
+                           const Shipped& shipped,
+                           const std::optional<Shipped>& armhf = std::nullopt);
 
 }  // namespace kelno_bench

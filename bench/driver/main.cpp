@@ -1,13 +1,15 @@
 // kelno_bench: Kelno side by side with the limit of its wire protocol on
 // libzmq and with Mosquitto, on loopback. Prints a markdown table on standard
 // output (progress on standard error).
-//   kelno_bench [--quick] [--only S1,S1S,S2,S3,S4,S5] [--kelnod PROGRAM]
+//   kelno_bench [--quick] [--only S1,S1S,S2,S3,S4,S5] [--kelnod PROGRAM] [--armhf-build DIR]
 // S1S (S1 on a node with kelno.stats.interval=1 beside one without) runs only
 // when named.
 //   kelno_bench --count N [--kelnod PROGRAM]
 // --kelnod runs another program as the daemon, e.g. a script that execs the
 // real one under valgrind. It must exec: the driver stops the process it
 // started, and a kelnod left behind as a wrapper's child would outlive it.
+// --armhf-build names a build tree of the armhf cross build (`make bench` makes
+// build-bench-armhf): S5 reports the sizes of its binaries and libraries too.
 // --count sends exactly N 64-byte messages through one kelnod to a subscriber
 // and prints nothing else: run under callgrind with two values of N, the
 // difference gives the instructions per message.
@@ -15,8 +17,10 @@
 #include <zmq.h>
 
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
@@ -38,6 +42,19 @@ Programs programs_of_this_build() {
 Shipped shipped_files() {
     return Shipped{{KELNO_BENCH_KELNOD, KELNO_BENCH_PROMPT, KELNO_BENCH_MIRROR, KELNO_BENCH_TESTER},
                    {KELNO_BENCH_LIB_UTIL, KELNO_BENCH_LIB_SOCKETS, KELNO_BENCH_LIB_MESSAGING}};
+}
+
+// The same files in another build tree of this project (a cross build): the
+// targets' places mirror the source folders; a library by its real file name.
+Shipped shipped_files_in(const std::string& build_dir) {
+    const auto real = [&](const std::string& path) {
+        return std::filesystem::canonical(build_dir + "/" + path).string();
+    };
+    return Shipped{{real("daemon/kelnod"), real("tools/prompt/kelno_prompt"),
+                    real("tools/mirror_json/kelno_mirror_json"),
+                    real("tools/json_tester/kelno_json_tester")},
+                   {real("util/libkelno_util.so"), real("zmq/libzmq_catapult.so"),
+                    real("messaging/libkelno_messenging.so")}};
 }
 
 std::string first_line_of(const std::string& path, const std::string& prefix) {
@@ -98,6 +115,7 @@ int main(int argc, char** argv) {
     std::set<std::string> only{"S1", "S2", "S3", "S4", "S5"};
     Programs programs = programs_of_this_build();
     std::uint64_t fixed_count = 0;
+    std::optional<std::string> armhf_build;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--quick") {
@@ -113,9 +131,12 @@ int main(int argc, char** argv) {
             fixed_count = std::stoull(argv[++i]);
         } else if (arg == "--kelnod" && i + 1 < argc) {
             programs.kelnod = argv[++i];
+        } else if (arg == "--armhf-build" && i + 1 < argc) {
+            armhf_build = argv[++i];
         } else {
             std::cerr << "usage: " << argv[0]
-                      << " [--quick] [--only S1,S1S,S2,S3,S4,S5] [--count N] [--kelnod PROGRAM]\n";
+                      << " [--quick] [--only S1,S1S,S2,S3,S4,S5] [--count N] [--kelnod PROGRAM]"
+                         " [--armhf-build DIR]\n";
             return 2;
         }
     }
@@ -153,7 +174,9 @@ int main(int argc, char** argv) {
         }
         if (only.count("S5")) {
             std::cerr << "S5: footprint (" << settings.idle_time.count() << " s idle)" << std::endl;
-            add(footprint(programs, settings, shipped_files()));
+            add(footprint(programs, settings, shipped_files(),
+                          armhf_build ? std::optional<Shipped>(shipped_files_in(*armhf_build))
+                                      : std::nullopt));
         }
     } catch (const std::exception& error) {
         std::cerr << "kelno_bench: " << error.what() << std::endl;

@@ -40,6 +40,17 @@ bool readable(int fd) {
 }
 
 TEST(ClientSignal, SigintEndsTheLoopQuietly) {
+    // qemu-user aborts a child forked from a process that runs more than one
+    // thread as soon as the child starts a thread of its own (the daemon's
+    // output reader runs here; the client starts ZeroMQ's threads): qemu's
+    // "qemu_plugin_vcpu_init_hook: assertion failed", shown without Kelno
+    // code by tests/emulation/fork_then_thread.c. SIGINT during
+    // blockThreadForIO under emulation is covered by client_storm_tests,
+    // whose client is a program of its own.
+    if (kelno_test::under_emulator()) {
+        GTEST_SKIP() << "qemu-user aborts a thread started in a child forked from a "
+                        "multi-threaded process (tests/emulation/fork_then_thread.c)";
+    }
     kelno_test::DaemonProcess daemon;
     int ready[2];
     int returned[2];

@@ -133,8 +133,11 @@ int main() {
                         output),
               0)
         << output;
-    ASSERT_EQ(run_shell("'" + program + "'", output, 30s), 0) << output;
-    EXPECT_EQ(output, "MSG 36 36 outside\n");
+    // Started directly, not through the shell, so that a cross build's
+    // ChildProcess runs it through the emulator.
+    ChildProcess outside_program({program});
+    ASSERT_EQ(outside_program.waitExit(30s), 0) << outside_program.out() << outside_program.err();
+    EXPECT_EQ(outside_program.out() + outside_program.err(), "MSG 36 36 outside\n");
 }
 
 }  // namespace

@@ -10,6 +10,9 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
 
 namespace kelno_test {
@@ -62,8 +65,52 @@ std::size_t count_of(const std::string& haystack, const std::string& needle) {
     return count;
 }
 
-ChildProcess::ChildProcess(std::vector<std::string> argv, ChildOptions child_options)
+namespace {
+
+#ifdef KELNO_TEST_EMULATOR
+// The machine field of an ELF file's header (e_machine, at byte 18 of both
+// ELF classes), or -1 for a file that is not ELF.
+int elf_machine(const std::string& path) {
+    char header[20] = {};
+    std::ifstream file(path, std::ios::binary);
+    if (!file.read(header, sizeof(header)) || std::memcmp(header, "\x7f" "ELF", 4) != 0) return -1;
+    const bool little_endian = header[5] == 1;  // EI_DATA: ELFDATA2LSB
+    const auto low = static_cast<unsigned char>(header[little_endian ? 18 : 19]);
+    const auto high = static_cast<unsigned char>(header[little_endian ? 19 : 18]);
+    return low | high << 8;
+}
+#endif
+
+// In a cross build, KELNO_TEST_EMULATOR holds the emulator the build names
+// (CMAKE_CROSSCOMPILING_EMULATOR, e.g. "qemu-arm"). A program of the target,
+// one of the same machine as this test program, is started through it; a
+// host program such as /bin/sh starts as it is. The test program's own
+// /proc/self/exe is the target program even under qemu-user.
+std::vector<std::string> through_emulator(std::vector<std::string> argv) {
+#ifdef KELNO_TEST_EMULATOR
+    if (!argv.empty() && elf_machine(argv[0]) == elf_machine("/proc/self/exe")) {
+        std::istringstream words(KELNO_TEST_EMULATOR);
+        std::vector<std::string> emulator;
+        for (std::string word; words >> word;) emulator.push_back(word);
+        argv.insert(argv.begin(), emulator.begin(), emulator.end());
+    }
+#endif
+    return argv;
+}
+
+}  // namespace
+
+bool under_emulator() {
+#ifdef KELNO_TEST_EMULATOR
+    return true;
+#else
+    return false;
+#endif
+}
+
+ChildProcess::ChildProcess(std::vector<std::string> program_argv, ChildOptions child_options)
     : options(std::move(child_options)) {
+    std::vector<std::string> argv = through_emulator(std::move(program_argv));
     int in_pipe[2], out_pipe[2] = {-1, -1}, err_pipe[2] = {-1, -1};
     const bool collects = !options.output_path;
     if (::pipe2(in_pipe, O_CLOEXEC) != 0 ||

@@ -59,4 +59,24 @@ TEST_F(PayloaderTest, NthDocumentCarriesCountAndTravelsBackNHours) {
     }
 }
 
+// The 32-bit time_t edges (Debian 12 armhf): the last second it holds prints,
+// the next one is named as out of range instead of wrapping to 1901; where
+// time_t has 64 bits both print.
+TEST_F(PayloaderTest, DatesAtTheEdgesOfA32BitTimeT) {
+    constexpr std::int64_t last = 2147483647;  // 2^31 - 1
+    constexpr std::int64_t first = -2147483647 - 1;
+    EXPECT_EQ(ctime_text(0), "Thu Jan  1 00:00:00 1970\n");
+    EXPECT_EQ(ctime_text(last), "Tue Jan 19 03:14:07 2038\n");
+    EXPECT_EQ(ctime_text(first), "Fri Dec 13 20:45:52 1901\n");
+    if (sizeof(std::time_t) == 4) {
+        EXPECT_EQ(ctime_text(last + 1), kBeyondTimeT);
+        EXPECT_EQ(ctime_text(first - 1), kBeyondTimeT);
+        EXPECT_EQ(ctime_text(std::int64_t{1} << 32), kBeyondTimeT);  // would wrap to 1970
+    } else {
+        EXPECT_EQ(ctime_text(last + 1), "Tue Jan 19 03:14:08 2038\n");
+        EXPECT_EQ(ctime_text(first - 1), "Fri Dec 13 20:45:51 1901\n");
+        EXPECT_EQ(ctime_text(std::int64_t{1} << 32), "Sun Feb  7 06:28:16 2106\n");
+    }
+}
+
 }  // namespace
