@@ -35,7 +35,7 @@ TEST(StalledUpstream, KeptMessageIsPublishedBelowExactlyOnce) {
     std::this_thread::sleep_for(kStall);
     top.process().signal(SIGCONT);
 
-    ASSERT_EQ(receiver.nextPublication(20s), publication_frames(message));
+    ASSERT_EQ(receiver.nextPublication(60s), publication_frames(message));
     // Later polls find nothing: the first copy's acknowledgement removed it.
     const std::size_t polls = count_of(top.process().out(), "Received BOX");
     ASSERT_TRUE(top.process().waitForOutCount("Received BOX", polls + 3, 10s));
