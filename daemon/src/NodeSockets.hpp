@@ -62,8 +62,6 @@ public:
     // Reports the connections closed since the last call.
     void reportClosedConnections();
 
-    // Sends dropped for full queues since start.
-    std::uint64_t dropsCounted() const { return peer_queues.dropsCounted(); }
 
 private:
     NodeStats& stats;

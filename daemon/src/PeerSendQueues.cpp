@@ -5,7 +5,6 @@
 namespace kelnod {
 
 void PeerSendQueues::queueFull(const std::string& who, const std::string& dropped) {
-    ++drops_counted;
     auto [entry, first_drop] = full_peers.try_emplace(who, 0);
     ++entry->second;
     if (!first_drop) return;

@@ -52,14 +52,11 @@ public:
     void queueFull(const std::string& who, const std::string& dropped);
     void queueAccepts(const std::string& who);
 
-    // Sends dropped for full queues since start, all peers together.
-    std::uint64_t dropsCounted() const { return drops_counted; }
 
 private:
     void peerGone(const std::string& who);
 
     std::map<std::string, std::uint64_t> full_peers;  // who → sends dropped since it filled up
-    std::uint64_t drops_counted = 0;
 };
 
 // How reports name a peer of the channeler, or the upstream node.
