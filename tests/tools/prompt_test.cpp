@@ -38,19 +38,20 @@ TEST(Prompt, SendsTypedLinesPrintsWhatArrivesAndEndsAtExit) {
     ChildProcess prompt = start_prompt(daemon, {"me", "json_app"});
     ASSERT_TRUE(prompt.waitForOut("Type EXIT to exit.\nRoute > ")) << prompt.out() << prompt.err();
 
-    // No routes, then a message to our own id, which we also listen to.
-    prompt.writeStdin("\nhello kelno\n");
-    EXPECT_TRUE(prompt.waitForOut("Message sent!\n")) << prompt.out() << prompt.err();
-    EXPECT_TRUE(prompt.waitForOut("Payload reads: hello kelno\n\n")) << prompt.out();
-    EXPECT_TRUE(prompt.waitForOut("Received registry: ")) << prompt.out();
-
-    // A message of another type is only announced as unreadable.
+    // A message of another type is only announced as unreadable. Its arrival
+    // also shows the subscriptions are live: a publish before that is lost.
     ChildProcess tester({program_path("kelno_json_tester"), std::to_string(daemon.channelerPort()),
                          std::to_string(daemon.broadcasterPort()), "json_app"});
     EXPECT_TRUE(prompt.waitForOut("Payload is unreadable as it is not text.\n\n", 20s))
         << prompt.out() << prompt.err();
     tester.signal(SIGINT);
     EXPECT_EQ(tester.waitExit(15s), 0);
+
+    // No routes, then a message to our own id, which we also listen to.
+    prompt.writeStdin("\nhello kelno\n");
+    EXPECT_TRUE(prompt.waitForOut("Message sent!\n")) << prompt.out() << prompt.err();
+    EXPECT_TRUE(prompt.waitForOut("Payload reads: hello kelno\n\n")) << prompt.out();
+    EXPECT_TRUE(prompt.waitForOut("Received registry: ")) << prompt.out();
 
     // Routes are echoed after the first; the message goes to them.
     prompt.writeStdin("node_a\nnode_b\n\nrouted\n");
