@@ -12,7 +12,13 @@ void run_until_terminated(cplt::InputSelector& selector, NodeParts& node,
     try {
         while (true) {
             node.upstream_poll.sendWhenDue();
-            if (node.chain) node.chain->resendDue(node.sockets);
+            if (node.chain) {
+                node.chain->resendDue(node.sockets);
+                // Takes in subscribers that connected since: ZeroMQ does so
+                // only when the socket is used, so an idle node's first
+                // publication would miss them.
+                node.sockets.broadcaster.hasInput();
+            }
             const auto wait = statistics.publishWhenDue(1000ms);
             node.store.beginBatch();
             selector.run(wait);
