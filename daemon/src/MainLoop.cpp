@@ -12,13 +12,7 @@ void run_until_terminated(cplt::InputSelector& selector, NodeParts& node,
     try {
         while (true) {
             node.upstream_poll.sendWhenDue();
-            if (node.chain) {
-                node.chain->resendDue(node.sockets);
-                // Takes in subscribers that connected since: ZeroMQ does so
-                // only when the socket is used, so an idle node's first
-                // publication would miss them.
-                node.sockets.broadcaster.hasInput();
-            }
+            if (node.chain) node.chain->resendDue(node.sockets);
             const auto wait = statistics.publishWhenDue(1000ms);
             node.store.beginBatch();
             selector.run(wait);

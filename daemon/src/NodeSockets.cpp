@@ -20,16 +20,12 @@ const std::string subscriber_label = "broadcaster subscriber";
 
 const std::string no_remote;
 
-// ZeroMQ hands a PUB socket its new subscribers, and their subscriptions,
-// only when the socket is next used: asking for its events meanwhile lets it
-// take them in, so that the first publication already reaches them. A stop
-// signal ends the wait early; the next socket call then raises the
+// A stop signal ends the wait early; the next socket call then raises the
 // termination.
-void wait_for_subscribers(cplt::Socket& broadcaster) {
+void wait_for_subscribers() {
     const auto until = std::chrono::steady_clock::now() + NodeSockets::_subscriber_head_start;
     while (std::chrono::steady_clock::now() < until && !cplt::Context::stopSignalReceived()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        broadcaster.hasInput();
     }
 }
 
@@ -59,7 +55,7 @@ NodeSockets::NodeSockets(const Settings& settings, NodeStats& stats)
         // Subscribers of a node that has just restarted reconnect before
         // anything is published: what a reliable node publishes after a
         // restart is what it must not lose.
-        wait_for_subscribers(broadcaster);
+        wait_for_subscribers();
         bind_channeler();
     }
 
