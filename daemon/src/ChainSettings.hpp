@@ -15,8 +15,8 @@ namespace kelnod {
 // set on every node of a chain.
 struct ChainSettings {
     bool reliable = false;
-    int resend_after = 5;                  // kelno.chain.resend_after, seconds
-    std::uint64_t dedup_window = 100000;   // kelno.chain.dedup_window, ids
+    int resend_after = 5;                 // kelno.chain.resend_after, seconds
+    std::uint64_t dedup_window = 100000;  // kelno.chain.dedup_window, ids
 };
 
 // Reads kelno.chain.*; false (after reporting why) for a value that is not one.

@@ -11,22 +11,11 @@ using kelnom::RequestKind;
 using kelnom::internal_objects::Ack;
 using kelnom::internal_objects::Inbox;
 
-ChannelerHandler::ChannelerHandler(NodeParts& parts, PeerPort& port)
-    : settings(parts.settings),
-      sockets(parts.sockets),
-      port(port),
-      store(parts.store),
-      registry(parts.registry),
-      receipts(parts.receipts),
-      publications(parts.publications),
-      upstream_poll(parts.upstream_poll),
-      stats(parts.stats),
-      chain(parts.chain) {}
+ChannelerHandler::ChannelerHandler(NodeParts& node, PeerPort& port) : node(node), port(port) {}
 
 void ChannelerHandler::operator()(cplt::Socket*) {
-    kelnom::RoutedRequest received =
-        kelnou::with_context("While receiving request on channeler",
-                             [&] { return port.receiver.receiveRouted(); });
+    kelnom::RoutedRequest received = kelnou::with_context(
+        "While receiving request on channeler", [&] { return port.receiver.receiveRouted(); });
 
     auto& request = *received.request;
     switch (request.kind()) {
@@ -50,13 +39,13 @@ void ChannelerHandler::operator()(cplt::Socket*) {
 }
 
 void ChannelerHandler::handleAck(const Ack& ack) {
-    ++stats.acknowledgements_received;
-    store.removeAcknowledged(ack.messageId());
+    ++node.stats.acknowledgements_received;
+    node.store.removeAcknowledged(ack.messageId());
 }
 
 void ChannelerHandler::handleGetRegistry(const std::string& route) {
     say("Get reg on channeler");
-    sockets.toPeer(port, route, registry.reply(), Cargo::registry_reply);
+    node.sockets.toPeer(port, route, node.registry.reply(), Cargo::registry_reply);
 }
 
 }  // namespace kelnod

@@ -25,7 +25,7 @@ namespace kelnod {
 // outbox until the upstream node acknowledges it.
 class ChannelerHandler {
 public:
-    ChannelerHandler(NodeParts& parts, PeerPort& port);
+    ChannelerHandler(NodeParts& node, PeerPort& port);
 
     void operator()(cplt::Socket* channeler);
 
@@ -37,16 +37,8 @@ private:
 
     void forwardUp(const std::shared_ptr<kelnom::Message>& message);
 
-    const Settings& settings;
-    NodeSockets& sockets;
+    NodeParts& node;
     PeerPort& port;
-    KeptMessages& store;
-    NodeRegistry& registry;
-    HeldReceipts& receipts;
-    HeldPublications& publications;
-    UpstreamInboxPoll& upstream_poll;
-    NodeStats& stats;
-    ReliableChain* chain;
 };
 
 }  // namespace kelnod

@@ -11,20 +11,20 @@ using kelnom::internal_objects::InboxType;
 
 void ChannelerHandler::handleInbox(const Inbox& inbox, const std::string& route) {
     say("Received BOX");
-    ++stats.inbox_polls_received;
+    ++node.stats.inbox_polls_received;
     if (inbox.type() == InboxType::Node) {
-        registry.recordPollFrom(route);
-        say(registry.text());
-        upstream_poll.polledFromBelow(inbox.appId());
+        node.registry.recordPollFrom(route);
+        say(node.registry.text());
+        node.upstream_poll.polledFromBelow(inbox.appId());
     }
 
-    auto message = store.firstFor(inbox.appId());
+    auto message = node.store.firstFor(inbox.appId());
     if (!message) return;
     say("We have an inboxed message: " + message->msgId());
     // It stays kept: the next poll gets it again until it is acknowledged.
-    if (sockets.toPeer(port, route, *message, Cargo::handover, message->msgId()) ==
+    if (node.sockets.toPeer(port, route, *message, Cargo::handover, message->msgId()) ==
         SendOutcome::sent) {
-        ++stats.inbox_polls_answered;
+        ++node.stats.inbox_polls_answered;
     }
 }
 

@@ -238,6 +238,15 @@ struct DurableStoreOpening {
         return text;
     }
 
+    // Runs `sql`, a whole transaction; rolled back when it fails.
+    static void exec_transaction(sqlite3* database, const std::string& sql, bool existed) {
+        if (sqlite3_exec(database, sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) {
+            Refusal refusal = refusal_for(database, existed);
+            sqlite3_exec(database, "ROLLBACK", nullptr, nullptr, nullptr);
+            throw refusal;
+        }
+    }
+
     // Creates the chain's tables (a version 2 file) in one transaction.
     static void add_chain_tables(sqlite3* database, bool existed) {
         const std::string columns =
@@ -249,11 +258,7 @@ struct DurableStoreOpening {
             columns + "CREATE TABLE IF NOT EXISTS unpublished" + columns +
             "CREATE TABLE IF NOT EXISTS accepted_id(seq INTEGER PRIMARY KEY, id BLOB NOT NULL);"
             "PRAGMA user_version=2;COMMIT;";
-        if (sqlite3_exec(database, sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) {
-            Refusal refusal = refusal_for(database, existed);
-            sqlite3_exec(database, "ROLLBACK", nullptr, nullptr, nullptr);
-            throw refusal;
-        }
+        exec_transaction(database, sql, existed);
     }
 
     // True when the file has the chain's tables, as `chain_tables` asks or
@@ -302,11 +307,7 @@ struct DurableStoreOpening {
                 std::to_string(kelno_application_id) +
                 ";"
                 "PRAGMA user_version=1;COMMIT;";
-            if (sqlite3_exec(database, schema.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) {
-                Refusal refusal = refusal_for(database, existed);
-                sqlite3_exec(database, "ROLLBACK", nullptr, nullptr, nullptr);
-                throw refusal;
-            }
+            exec_transaction(database, schema, existed);
         } else if (application != kelno_application_id) {
             throw Refusal{Verdict::Damaged, "not a Kelno store"};
         } else if (version > DurableStore::_schema_version) {
@@ -333,13 +334,15 @@ struct DurableStoreOpening {
         make("DELETE FROM kept_message WHERE seq = ?1", store.remove_statement);
         make("SELECT seq FROM kept_message ORDER BY seq", store.sequences_statement);
         if (!has_chain_tables) return false;
-        make("INSERT INTO outbox(seq, headers, push_routes, payload_type, payload) "
-             "VALUES(?1, ?2, ?3, ?4, ?5)",
-             store.outbox_insert);
+        make(
+            "INSERT INTO outbox(seq, headers, push_routes, payload_type, payload) "
+            "VALUES(?1, ?2, ?3, ?4, ?5)",
+            store.outbox_insert);
         make("DELETE FROM outbox WHERE seq = ?1", store.outbox_remove);
-        make("INSERT INTO unpublished(seq, headers, push_routes, payload_type, payload) "
-             "VALUES(?1, ?2, ?3, ?4, ?5)",
-             store.unpublished_insert);
+        make(
+            "INSERT INTO unpublished(seq, headers, push_routes, payload_type, payload) "
+            "VALUES(?1, ?2, ?3, ?4, ?5)",
+            store.unpublished_insert);
         make("DELETE FROM unpublished WHERE seq = ?1", store.unpublished_remove);
         make("INSERT INTO accepted_id(seq, id) VALUES(?1, ?2)", store.accepted_insert);
         make("DELETE FROM accepted_id WHERE seq <= ?1", store.accepted_forget);
@@ -353,9 +356,8 @@ struct DurableStoreOpening {
                                                                  Attempt& result) {
         sqlite3* database = store.database;
         sqlite3_stmt* statement = nullptr;
-        const std::string select =
-            "SELECT seq, headers, push_routes, payload_type, payload FROM " + table +
-            " ORDER BY seq";
+        const std::string select = "SELECT seq, headers, push_routes, payload_type, payload FROM " +
+                                   table + " ORDER BY seq";
         if (sqlite3_prepare_v2(database, select.c_str(), -1, &statement, nullptr) != SQLITE_OK) {
             refuse(database, true);
         }
@@ -476,9 +478,9 @@ DurableStore::DurableStore(std::string path, sqlite3* database)
 
 DurableStore::~DurableStore() {
     for (sqlite3_stmt* statement :
-         {begin_statement, commit_statement, rollback_statement, insert_statement,
-          remove_statement, sequences_statement, outbox_insert, outbox_remove, unpublished_insert,
-          unpublished_remove, accepted_insert, accepted_forget}) {
+         {begin_statement, commit_statement, rollback_statement, insert_statement, remove_statement,
+          sequences_statement, outbox_insert, outbox_remove, unpublished_insert, unpublished_remove,
+          accepted_insert, accepted_forget}) {
         sqlite3_finalize(statement);
     }
     sqlite3_close_v2(database);
@@ -525,7 +527,8 @@ void DurableStore::forgetAcceptedIds(std::uint64_t up_to_sequence) {
 }
 
 void DurableStore::clearChainTables() {
-    if (sqlite3_exec(database, "DELETE FROM outbox; DELETE FROM unpublished; DELETE FROM accepted_id",
+    if (sqlite3_exec(database,
+                     "DELETE FROM outbox; DELETE FROM unpublished; DELETE FROM accepted_id",
                      nullptr, nullptr, nullptr) != SQLITE_OK) {
         fail(database, "delete");
     }

@@ -11,27 +11,18 @@ namespace kelnod {
 using kelnom::RequestKind;
 using kelnom::internal_objects::Ack;
 
-ForwarderHandler::ForwarderHandler(NodeParts& parts)
-    : settings(parts.settings),
-      sockets(parts.sockets),
-      store(parts.store),
-      registry(parts.registry),
-      receipts(parts.receipts),
-      publications(parts.publications),
-      upstream_poll(parts.upstream_poll),
-      stats(parts.stats),
-      chain(parts.chain),
-      delivered(_remembered_deliveries) {}
+ForwarderHandler::ForwarderHandler(NodeParts& node)
+    : node(node), delivered(_remembered_deliveries) {}
 
 void ForwarderHandler::operator()(cplt::Socket*) {
-    auto request = sockets.upstream->receiver.receive();
-    ++stats.upstream_requests;
+    auto request = node.sockets.upstream->receiver.receive();
+    ++node.stats.upstream_requests;
     switch (request->kind()) {
         case RequestKind::Ack:
             handleAck(static_cast<const Ack&>(*request).messageId());
             return;
         case RequestKind::Message:
-            if (chain) {
+            if (node.chain) {
                 handleReliably(std::shared_ptr<kelnom::Message>(
                     static_cast<kelnom::Message*>(request.release())));
             } else {
@@ -40,7 +31,7 @@ void ForwarderHandler::operator()(cplt::Socket*) {
             return;
         case RequestKind::GetRegistry:
             say("Get reg on forwarder");
-            sockets.up(registry.reply(), Cargo::registry_reply);
+            node.sockets.up(node.registry.reply(), Cargo::registry_reply);
             return;
         case RequestKind::Inbox:
         case RequestKind::Registry:
@@ -50,35 +41,35 @@ void ForwarderHandler::operator()(cplt::Socket*) {
 
 void ForwarderHandler::handleAck(const std::string& message_id) {
     // The upstream node has what we passed up.
-    ++stats.upstream_acknowledgements;
-    if (!chain) {
-        store.removeAcknowledged(message_id);
+    ++node.stats.upstream_acknowledgements;
+    if (!node.chain) {
+        node.store.removeAcknowledged(message_id);
         return;
     }
     // Only the receipt that ends a wait removes the copy kept here: a later
     // one, for a resent copy, might otherwise take the copy of the same
     // message that has come down since for a node below.
-    if (chain->outbox.acknowledged(message_id)) store.removeAcknowledged(message_id);
+    if (node.chain->outbox.acknowledged(message_id)) node.store.removeAcknowledged(message_id);
 }
 
 void ForwarderHandler::handleReliably(const std::shared_ptr<kelnom::Message>& message) {
-    ++stats.messages_from_upstream;
+    ++node.stats.messages_from_upstream;
     const auto& routes = message->pushRoutes();
-    const std::string& name = routes.empty() ? settings.node_name : routes.front();
-    upstream_poll.broughtMessage(name);
-    if (name == settings.node_name) {
-        if (chain->accepted.contains(message->msgId())) {
-            ++stats.drops.duplicate;
+    const std::string& name = routes.empty() ? node.settings.node_name : routes.front();
+    node.upstream_poll.broughtMessage(name);
+    if (name == node.settings.node_name) {
+        if (node.chain->accepted.contains(message->msgId())) {
+            ++node.stats.drops.duplicate;
         } else {
-            chain->accepted.accept(message->msgId());
-            publications.publish(message);
+            node.chain->accepted.accept(message->msgId());
+            node.publications.publish(message);
         }
     } else {
         // For a node below: it waits here for that node's poll. A copy that
         // comes down again replaces the kept one.
-        store.keep(message);
+        node.store.keep(message);
     }
-    receipts.acknowledgeUp(message->msgId());
+    node.receipts.acknowledgeUp(message->msgId());
 }
 
 void ForwarderHandler::handleMessage(const kelnom::Message& message) {
@@ -87,15 +78,15 @@ void ForwarderHandler::handleMessage(const kelnom::Message& message) {
     // the confirmation cannot go out, the upstream node keeps its copy and
     // hands it over again at a later poll; publishing it now would deliver
     // it twice. Every copy is confirmed, but only the first is published.
-    ++stats.messages_from_upstream;
+    ++node.stats.messages_from_upstream;
     const SendOutcome confirmed =
-        sockets.up(message.generate_ack(), Cargo::down_receipt, message.msgId());
+        node.sockets.up(message.generate_ack(), Cargo::down_receipt, message.msgId());
     if (confirmed != SendOutcome::sent) return;
     if (!delivered.insert(message.msgId())) {
-        ++stats.drops.duplicate;
+        ++node.stats.drops.duplicate;
         return;
     }
-    if (published(sockets.publish(message))) ++stats.messages_published;
+    if (published(node.sockets.publish(message))) ++node.stats.messages_published;
 }
 
 }  // namespace kelnod

@@ -27,7 +27,7 @@ public:
     // once. The copies of one message arrive within a few polls of each other.
     static constexpr std::size_t _remembered_deliveries = 4096;
 
-    explicit ForwarderHandler(NodeParts& parts);
+    explicit ForwarderHandler(NodeParts& node);
 
     void operator()(cplt::Socket* forwarder);
 
@@ -36,15 +36,7 @@ private:
     void handleMessage(const kelnom::Message& message);
     void handleReliably(const std::shared_ptr<kelnom::Message>& message);
 
-    const Settings& settings;
-    NodeSockets& sockets;
-    KeptMessages& store;
-    NodeRegistry& registry;
-    HeldReceipts& receipts;
-    HeldPublications& publications;
-    UpstreamInboxPoll& upstream_poll;
-    NodeStats& stats;
-    ReliableChain* chain;
+    NodeParts& node;
     RecentIds delivered;  // ids of messages from upstream published here
 };
 

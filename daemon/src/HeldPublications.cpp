@@ -35,9 +35,7 @@ void HeldPublications::send(const kelnom::Message& message) {
     if (published(sockets.publish(message))) ++stats.messages_published;
 }
 
-bool HeldPublications::hasPendingWrites() const {
-    return !to_write.empty() || !to_remove.empty();
-}
+bool HeldPublications::hasPendingWrites() const { return !to_write.empty() || !to_remove.empty(); }
 
 void HeldPublications::writePending(DurableStore& file) {
     for (const auto sequence : to_remove) {

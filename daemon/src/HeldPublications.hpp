@@ -53,9 +53,9 @@ private:
     KeptMessages& store;
     bool holding;
     std::uint64_t next_sequence = 1;
-    std::vector<DurableStore::ChainMessage> held;           // until release()
-    std::vector<DurableStore::ChainMessage> to_write;       // rows of this batch
-    std::vector<std::uint64_t> to_remove;                   // rows published
+    std::vector<DurableStore::ChainMessage> held;      // until release()
+    std::vector<DurableStore::ChainMessage> to_write;  // rows of this batch
+    std::vector<std::uint64_t> to_remove;              // rows published
 };
 
 }  // namespace kelnod

@@ -11,8 +11,8 @@
 #include <kelnom/Request.hpp>
 #include <kelnom/Sender.hpp>
 
-#include "PeerPort.hpp"
 #include "NodeStats.hpp"
+#include "PeerPort.hpp"
 #include "PeerSendQueues.hpp"
 #include "SecurePort.hpp"
 #include "SendOutcome.hpp"
@@ -23,8 +23,8 @@ namespace kelnod {
 
 // The daemon's sockets with their senders and receivers, opened in start-up
 // order: channeler, broadcaster, the secure port if there is one, then the
-// link to the upstream node if there is one. A failure to bind or connect throws, and what was opened is closed
-// again.
+// link to the upstream node if there is one. A failure to bind or connect throws, and what was
+// opened is closed again.
 //
 // Every send goes through here and never waits: each peer has a bounded
 // queue (the settings' limits). A send says what became of it and has
@@ -67,7 +67,6 @@ public:
     std::optional<cplt::SocketMonitor> channeler_monitor;
     // Reports the connections closed since the last call.
     void reportClosedConnections();
-
 
 private:
     NodeStats& stats;

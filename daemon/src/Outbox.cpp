@@ -95,7 +95,8 @@ void Outbox::applyBounds(const std::string& newest_id) {
     if (dropped == 0) {
         if (bound_episode) {
             errors("outbox keeps what it passes up without drops again, " +
-                   std::to_string(episode_drops) + " unacknowledged messages dropped by its bounds");
+                   std::to_string(episode_drops) +
+                   " unacknowledged messages dropped by its bounds");
             bound_episode = false;
             episode_drops = 0;
         }
@@ -105,16 +106,15 @@ void Outbox::applyBounds(const std::string& newest_id) {
     episode_drops += dropped;
     if (bound_episode) return;
     bound_episode = true;
-    errors("outbox full: the oldest messages the upstream node has not acknowledged go to make "
-           "room for message " +
-           newest_id +
-           " (kelno.store.max_messages, kelno.store.max_bytes); further drops are counted until "
-           "one is kept without");
+    errors(
+        "outbox full: the oldest messages the upstream node has not acknowledged go to make "
+        "room for message " +
+        newest_id +
+        " (kelno.store.max_messages, kelno.store.max_bytes); further drops are counted until "
+        "one is kept without");
 }
 
-bool Outbox::hasPendingWrites() const {
-    return !pending_added.empty() || !pending_removed.empty();
-}
+bool Outbox::hasPendingWrites() const { return !pending_added.empty() || !pending_removed.empty(); }
 
 void Outbox::writePending(DurableStore& file) {
     for (const auto sequence : pending_removed) {

@@ -37,7 +37,7 @@ struct NodeGauges {
     std::uint64_t messages_stored = 0;
     std::uint64_t bytes_stored = 0;
     std::uint64_t peers = 0;
-    StoreDrops store_drops;                      // counted by the store since start
+    StoreDrops store_drops;  // counted by the store since start
     // Unacknowledged messages the outbox's bounds removed; only on a reliable node.
     std::optional<std::uint64_t> outbox_bound_drops;
     std::optional<UpstreamFigures> upstream;     // nothing without an upstream node

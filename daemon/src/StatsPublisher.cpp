@@ -78,11 +78,10 @@ void StatsPublisher::publish(Clock::time_point now) {
         upstream.last_answer_age_seconds = upstreamAnswerAge(now);
         // An upstream node that acknowledges more than it was sent (a copy
         // twice, say) never makes it negative.
-        upstream.unacknowledged =
-            chain != nullptr ? chain->outbox.size()
-            : stats.messages_forwarded > stats.upstream_acknowledgements
-                ? stats.messages_forwarded - stats.upstream_acknowledgements
-                : 0;
+        upstream.unacknowledged = chain != nullptr ? chain->outbox.size()
+                                  : stats.messages_forwarded > stats.upstream_acknowledgements
+                                      ? stats.messages_forwarded - stats.upstream_acknowledgements
+                                      : 0;
         gauges.upstream = upstream;
     }
     // A node name that is not UTF-8 is replaced, never a reason to fail.

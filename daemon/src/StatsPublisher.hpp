@@ -24,8 +24,7 @@ public:
     static const char* const _app_id;
 
     StatsPublisher(const Settings& settings, const NodeStats& stats, const KeptMessages& store,
-                   const NodeRegistry& registry, NodeSockets& sockets,
-                   const ReliableChain* chain);
+                   const NodeRegistry& registry, NodeSockets& sockets, const ReliableChain* chain);
 
     // Publishes the document when the interval has passed. Returns how long
     // the main loop may wait for input before the next one is due, `longest`

@@ -27,7 +27,6 @@ StoredMessage encode_stored_message(const kelnom::Message& message);
 std::shared_ptr<kelnom::Message> decode_stored_message(std::string_view headers,
                                                        std::string_view push_routes,
                                                        std::string_view payload_type,
-                                                       std::string_view payload,
-                                                       bool needs_route);
+                                                       std::string_view payload, bool needs_route);
 
 }  // namespace kelnod

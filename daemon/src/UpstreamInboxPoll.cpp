@@ -9,10 +9,7 @@ using kelnom::internal_objects::InboxType;
 
 UpstreamInboxPoll::UpstreamInboxPoll(std::string node_name, std::chrono::seconds interval,
                                      NodeSockets& sockets, bool reliable)
-    : node_name(std::move(node_name)),
-      interval(interval),
-      sockets(sockets),
-      reliable(reliable) {
+    : node_name(std::move(node_name)), interval(interval), sockets(sockets), reliable(reliable) {
     names[this->node_name] = Name{Clock::now(), Clock::time_point::max()};
 }
 
@@ -45,8 +42,8 @@ void UpstreamInboxPoll::polledFromBelow(const std::string& name) {
         auto least_recent = names.end();
         for (auto entry = names.begin(); entry != names.end(); ++entry) {
             if (entry->first == node_name) continue;
-            if (least_recent == names.end() ||
-                entry->second.last_polled_from_below < least_recent->second.last_polled_from_below) {
+            if (least_recent == names.end() || entry->second.last_polled_from_below <
+                                                   least_recent->second.last_polled_from_below) {
                 least_recent = entry;
             }
         }

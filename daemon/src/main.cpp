@@ -49,33 +49,32 @@ void serve(const kelnod::Settings& settings) {
     kelnod::UpstreamInboxPoll upstream_poll(settings.node_name,
                                             std::chrono::seconds(settings.inbox_interval), sockets,
                                             settings.chain.reliable);
-    kelnod::NodeParts node{settings, sockets,       store, registry,
-                           receipts, publications,  upstream_poll, stats,
-                           chain ? &*chain : nullptr};
+    kelnod::NodeParts node{settings,      sockets,  store,
+                           registry,      receipts, publications,
+                           upstream_poll, stats,    chain ? &*chain : nullptr};
     kelnod::StatsPublisher statistics(settings, stats, store, registry, sockets, node.chain);
 
     // The channeler comes first: within one wake-up, local requests are served
     // before what came down from upstream.
     std::vector<std::pair<cplt::Socket*, cplt::InputSelector::Handler>> entries;
-    entries.emplace_back(&sockets.channeler.socket,
-                         kelnod::serve_ready(
-                             kelnod::guarded(kelnod::ChannelerHandler(node, sockets.channeler)),
-                             kServedPerWakeUp));
+    entries.emplace_back(
+        &sockets.channeler.socket,
+        kelnod::serve_ready(kelnod::guarded(kelnod::ChannelerHandler(node, sockets.channeler)),
+                            kServedPerWakeUp));
     if (sockets.secure) {
         kelnod::SecurePort& secure = *sockets.secure;
         // The same handler as the channeler's, on the same store and registry.
-        entries.emplace_back(&secure.port.socket,
-                             kelnod::serve_ready(
-                                 kelnod::guarded(kelnod::ChannelerHandler(node, secure.port)),
-                                 kServedPerWakeUp));
+        entries.emplace_back(
+            &secure.port.socket,
+            kelnod::serve_ready(kelnod::guarded(kelnod::ChannelerHandler(node, secure.port)),
+                                kServedPerWakeUp));
         entries.emplace_back(&secure.zap.socket(),
                              kelnod::serve_ready(kelnod::guarded([&secure](cplt::Socket*) {
                                                      secure.zap.serveOne();
                                                  }),
                                                  kServedPerWakeUp));
-        entries.emplace_back(&secure.monitor.socket(), kelnod::guarded([&secure](cplt::Socket*) {
-                                 secure.readMonitor();
-                             }));
+        entries.emplace_back(&secure.monitor.socket(),
+                             kelnod::guarded([&secure](cplt::Socket*) { secure.readMonitor(); }));
     }
     if (sockets.channeler_monitor) {
         entries.emplace_back(
@@ -83,10 +82,9 @@ void serve(const kelnod::Settings& settings) {
             kelnod::guarded([&](cplt::Socket*) { sockets.reportClosedConnections(); }));
     }
     if (sockets.upstream) {
-        entries.emplace_back(&sockets.upstream->forwarder,
-                             kelnod::serve_ready(
-                                 kelnod::guarded(kelnod::ForwarderHandler(node)),
-                                 kServedPerWakeUp));
+        entries.emplace_back(
+            &sockets.upstream->forwarder,
+            kelnod::serve_ready(kelnod::guarded(kelnod::ForwarderHandler(node)), kServedPerWakeUp));
         entries.emplace_back(&sockets.upstream->monitor.socket(),
                              kelnod::guarded([&](cplt::Socket*) {
                                  if (!sockets.upstream->readLinkEvents()) return;

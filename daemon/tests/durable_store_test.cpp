@@ -80,10 +80,11 @@ struct Node {
         : now(std::make_shared<WallTime>(start)),
           status(std::make_shared<std::vector<std::string>>()),
           errors(std::make_shared<std::vector<std::string>>()),
-          kept(StoreSettings{path, limits},
-               [s = status](const std::string& line) { s->push_back(line); },
-               [e = errors](const std::string& line) { e->push_back(line); },
-               [n = now] { return *n; }) {}
+          kept(
+              StoreSettings{path, limits},
+              [s = status](const std::string& line) { s->push_back(line); },
+              [e = errors](const std::string& line) { e->push_back(line); },
+              [n = now] { return *n; }) {}
 
     std::string errorText() const {
         std::string text;
@@ -457,8 +458,11 @@ TEST(DurableStore, AFailedCommitLeavesMemoryTheTruthUntilTheFileIsInStepAgain) {
         node.kept.keep(message({"r"}, "big", std::string(200000, 'x')));
         EXPECT_FALSE(node.kept.commitBatch());
         ASSERT_EQ(node.errors->size(), 1u);
-        EXPECT_EQ(node.errors->at(0).rfind("store " + path + ": write failed (While trying to "
-                                           "write the kept messages to " + path + ". ", 0),
+        EXPECT_EQ(node.errors->at(0).rfind("store " + path +
+                                               ": write failed (While trying to "
+                                               "write the kept messages to " +
+                                               path + ". ",
+                                           0),
                   0u)
             << node.errorText();
         EXPECT_NE(node.errors->at(0).find("full"), std::string::npos) << node.errorText();
@@ -503,7 +507,8 @@ int user_version(const std::string& path) {
     sqlite3_open_v2(path.c_str(), &database, SQLITE_OPEN_READONLY, nullptr);
     sqlite3_stmt* statement = nullptr;
     sqlite3_prepare_v2(database, "PRAGMA user_version", -1, &statement, nullptr);
-    const int version = sqlite3_step(statement) == SQLITE_ROW ? sqlite3_column_int(statement, 0) : -1;
+    const int version =
+        sqlite3_step(statement) == SQLITE_ROW ? sqlite3_column_int(statement, 0) : -1;
     sqlite3_finalize(statement);
     sqlite3_close(database);
     return version;
@@ -524,7 +529,8 @@ TEST(DurableStore, TheChainTablesJoinAVersionOneFileAndComeBack) {
     {
         StoreSettings settings{path, {}};
         settings.chain_tables = true;
-        KeptMessages kept(settings, [](const std::string&) {}, [](const std::string&) {});
+        KeptMessages kept(
+            settings, [](const std::string&) {}, [](const std::string&) {});
         EXPECT_EQ(kept.size(), 1u);
         DurableStore* file = kept.durableStore();
         ASSERT_TRUE(file);

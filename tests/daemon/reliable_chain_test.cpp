@@ -100,12 +100,13 @@ public:
         for (const auto& node : layout) {
             DaemonOptions options;
             options.node_name = node.name;
-            if (!node.upstream.empty()) options.upstream = daemon(node.upstream).channelerEndpoint();
+            if (!node.upstream.empty())
+                options.upstream = daemon(node.upstream).channelerEndpoint();
             options.inbox_interval = 1;
             options.extra_config = node.config;
             daemons[node.name] = std::make_unique<DaemonProcess>(options);
-            clients[node.name] = std::make_unique<LocalClient>(*daemons[node.name],
-                                                               std::vector<std::string>{topic});
+            clients[node.name] =
+                std::make_unique<LocalClient>(*daemons[node.name], std::vector<std::string>{topic});
             deliveries[node.name] = std::make_unique<Deliveries>(*clients[node.name]);
         }
     }
@@ -140,7 +141,7 @@ TEST(ReliableChain, RoutedMessagesReachTheirNodeOnceAtAnyDepth) {
     struct Case {
         std::string from, to;
     };
-    const std::vector<Case> cases = {{"top", "bottom"},  {"bottom", "top"}, {"left", "right"},
+    const std::vector<Case> cases = {{"top", "bottom"},   {"bottom", "top"}, {"left", "right"},
                                      {"bottom", "right"}, {"right", "mid"},  {"mid", "bottom"},
                                      {"top", "mid"}};
     std::vector<std::string> ids;
@@ -159,7 +160,8 @@ TEST(ReliableChain, RoutedMessagesReachTheirNodeOnceAtAnyDepth) {
     }
     for (std::size_t i = 0; i < cases.size(); ++i) {
         tree.seen(cases[i].to).drain();
-        EXPECT_EQ(tree.seen(cases[i].to).count(ids[i]), 1) << cases[i].from << " -> " << cases[i].to;
+        EXPECT_EQ(tree.seen(cases[i].to).count(ids[i]), 1)
+            << cases[i].from << " -> " << cases[i].to;
     }
 }
 
@@ -199,8 +201,9 @@ TEST(ReliableChain, WhatAnUpstreamNodeLostIsPassedUpAgain) {
         tree.daemon("top").kill();
         tree.daemon("top").restart();
     }
-    const auto document = StatsReader(tree.daemon("top")).until(
-        [](const nlohmann::json& d) { return d["messages_stored"] == 150; }, 60s);
+    const auto document =
+        StatsReader(tree.daemon("top"))
+            .until([](const nlohmann::json& d) { return d["messages_stored"] == 150; }, 60s);
     EXPECT_EQ(document["messages_stored"], 150);
     EXPECT_TRUE(keeps_nothing(tree.daemon("low")));
 }
@@ -209,7 +212,8 @@ TEST(ReliableChain, WhatAnUpstreamNodeLostIsPassedUpAgain) {
 // could take what it passed up sends it after the restart.
 TEST(ReliableChain, TheOutboxSurvivesARestart) {
     TempDir dir;
-    Tree tree({{"top", ""}, {"low", "top", reliable + "kelno.store.path=" + dir.path() + "/low.db\n"}});
+    Tree tree(
+        {{"top", ""}, {"low", "top", reliable + "kelno.store.path=" + dir.path() + "/low.db\n"}});
     ASSERT_TRUE(tree.daemon("top").stop());
     for (int i = 0; i < 20; ++i) {
         const WireMessage message = message_for({"elsewhere"});
@@ -221,8 +225,9 @@ TEST(ReliableChain, TheOutboxSurvivesARestart) {
     EXPECT_TRUE(tree.daemon("low").process().waitForOut(
         "Chain: 20 unacknowledged messages passed up loaded, 21 accepted message ids\n"));
     tree.daemon("top").restart();
-    const auto document = StatsReader(tree.daemon("top")).until(
-        [](const nlohmann::json& d) { return d["messages_stored"] == 20; });
+    const auto document = StatsReader(tree.daemon("top")).until([](const nlohmann::json& d) {
+        return d["messages_stored"] == 20;
+    });
     EXPECT_EQ(document["messages_stored"], 20);
     EXPECT_TRUE(keeps_nothing(tree.daemon("low")));
 }
@@ -301,8 +306,7 @@ TEST(ReliableChain, SettingsAreCheckedAtStart) {
         std::string says;
     };
     const std::vector<Refusal> refusals = {
-        {"kelno.chain.reliable=yes",
-         "kelno.chain.reliable must be true or false (read \"yes\")"},
+        {"kelno.chain.reliable=yes", "kelno.chain.reliable must be true or false (read \"yes\")"},
         {"kelno.chain.resend_after=0",
          "kelno.chain.resend_after must be a whole number of seconds from 1 to 86400 (read \"0\")"},
         {"kelno.chain.resend_after=86401", "kelno.chain.resend_after must be a whole number"},
@@ -314,7 +318,8 @@ TEST(ReliableChain, SettingsAreCheckedAtStart) {
     TempDir dir;
     for (const auto& refusal : refusals) {
         SCOPED_TRACE(refusal.line);
-        const std::string config = dir.write("bad.conf", "kelno.node_name=n\n" + refusal.line + "\n");
+        const std::string config =
+            dir.write("bad.conf", "kelno.node_name=n\n" + refusal.line + "\n");
         ChildProcess child({kelnod_path(), config});
         EXPECT_EQ(child.waitExit(30s), 1);
         EXPECT_NE(child.err().find(refusal.says), std::string::npos) << child.err();
