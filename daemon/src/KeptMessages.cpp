@@ -50,6 +50,9 @@ KeptMessages::KeptMessages(const StoreSettings& settings, Output status, Output 
 }
 
 KeptMessages::~KeptMessages() {
+    // Followers may be gone already: the serving loop commits their last
+    // changes itself while they live.
+    followers.clear();
     // A stop between a keep and the end of its batch: memory has it, so should the file.
     try {
         if (batch_open) commitBatch();

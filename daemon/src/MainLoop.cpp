@@ -24,7 +24,11 @@ void run_until_terminated(cplt::InputSelector& selector, NodeParts& node,
             node.publications.release();
         }
     } catch (const cplt::ZmqTermination&) {
-        // The order to stop.
+        // The order to stop. What the interrupted wake-up changed is written
+        // while the outbox and the other followers of the store still live;
+        // its receipts cannot go out, so senders pass it again and the
+        // accepted ids drop the copy.
+        node.store.commitBatch();
     }
 }
 
