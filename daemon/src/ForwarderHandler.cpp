@@ -54,6 +54,10 @@ void ForwarderHandler::handleAck(const std::string& message_id) {
 
 void ForwarderHandler::handleReliably(const std::shared_ptr<kelnom::Message>& message) {
     ++node.stats.messages_from_upstream;
+    // The upstream node has the message if it hands it down: that ends the
+    // outbox's wait as its receipt would, so that a receipt for a resent copy
+    // arriving later cannot take the copy kept below from now on.
+    node.chain->outbox.acknowledged(message->msgId());
     const auto& routes = message->pushRoutes();
     const std::string& name = routes.empty() ? node.settings.node_name : routes.front();
     node.upstream_poll.broughtMessage(name);

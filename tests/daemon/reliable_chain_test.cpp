@@ -5,6 +5,7 @@
 #include <zmq.h>
 
 #include <chrono>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -206,6 +207,67 @@ TEST(ReliableChain, WhatAnUpstreamNodeLostIsPassedUpAgain) {
             .until([](const nlohmann::json& d) { return d["messages_stored"] == 150; }, 60s);
     EXPECT_EQ(document["messages_stored"], 150);
     EXPECT_TRUE(keeps_nothing(tree.daemon("low")));
+}
+
+// A message passed up comes down again for a node below before the upstream
+// node's receipt for it arrives (that receipt was lost, say). The receipt
+// for the outbox's resent copy must not take the copy now kept for the node
+// below. The upstream node here is a raw ROUTER, to hold its receipt back.
+TEST(ReliableChain, AReceiptForAResendLeavesTheCopyKeptBelow) {
+    RawPeer top(ZMQ_ROUTER);
+    const std::string endpoint = top.bindLoopback();
+    DaemonProcess mid({"mid", endpoint, 1, reliable + "kelno.chain.resend_after=1\n"});
+    std::string mid_identity;
+    // The next request from mid for which `wanted` holds, without the identity.
+    const auto next_from_mid = [&](const std::function<bool(const Frames&)>& wanted) {
+        const auto deadline = std::chrono::steady_clock::now() + 20s;
+        while (std::chrono::steady_clock::now() < deadline) {
+            auto request = top.receive(1s);
+            if (!request) continue;
+            mid_identity = request->front();
+            const Frames frames(request->begin() + 1, request->end());
+            if (wanted(frames)) return true;
+        }
+        return false;
+    };
+    const auto to_mid = [&](const Frames& frames) {
+        Frames routed{mid_identity};
+        routed.insert(routed.end(), frames.begin(), frames.end());
+        top.send(routed);
+    };
+    const auto is_poll_for = [](const std::string& name) {
+        return [name](const Frames& f) {
+            return f.size() > 2 && f[1] == "BOX" && f[2] == "app_id|" + name;
+        };
+    };
+
+    LocalClient sender(mid, {topic});
+    const WireMessage message = message_for({"left"});
+    const auto carries_it = [&](const Frames& f) {
+        return f.back() == message.payload && f.size() > 3;
+    };
+    ASSERT_EQ(sender.request(message.frames()), ack_frames(message.id));
+    ASSERT_TRUE(next_from_mid(carries_it));  // passed up; its receipt is "lost"
+
+    RawPeer left(ZMQ_DEALER, "left|fwd|00000000-0000-0000-0000-000000000000");
+    left.connect(mid.channelerEndpoint());
+    left.send(inbox_frames("left", "node"));
+    ASSERT_TRUE(left.receive());  // kept on mid for left
+    ASSERT_TRUE(next_from_mid(is_poll_for("left")));
+    to_mid(message.frames());  // down from top for left
+    ASSERT_TRUE(next_from_mid([&](const Frames& f) { return f == ack_frames(message.id); }));
+    // The outbox waited no more, so nothing is resent; a receipt for a copy
+    // (as the upstream node would send for one) changes nothing either.
+    to_mid(ack_frames(message.id));
+    // Mid answers what comes down in order: its registry reply follows the
+    // receipt's handling.
+    to_mid(registry_query_frames());
+    ASSERT_TRUE(next_from_mid([](const Frames& f) { return f.size() > 1 && f[1] == "REG"; }));
+    left.send(inbox_frames("left", "node"));
+    auto still_kept = left.receive();
+    ASSERT_TRUE(still_kept);
+    EXPECT_EQ(id_of(*still_kept), message.id);
+    expect_orderly_stop(mid);
 }
 
 // The outbox is in the store file: a node killed before its upstream node
