@@ -379,12 +379,12 @@ struct EventCounts {
 // event in each equal slot of the run, with time after it for the chain to
 // recover. Throws when mid does not come back.
 EventCounts disturb_mid(DaemonProcess& mid, const ChaosOptions& options, std::mt19937_64& random,
-                        Log& log, const std::atomic<bool>& abort) {
+                        Log& log) {
     EventCounts counts;
     const auto start = Clock::now();
     const auto slot = options.events > 0 ? options.duration / options.events : options.duration;
     auto last_end = start;
-    for (int event = 0; event < options.events && !abort; ++event) {
+    for (int event = 0; event < options.events; ++event) {
         // An event takes up to about 7 s (a 5 s stop, or a kill, a pause and a
         // restart); it starts at a random moment of its slot that leaves room
         // for that, and never less than 2 s after the one before.
@@ -392,7 +392,6 @@ EventCounts disturb_mid(DaemonProcess& mid, const ChaosOptions& options, std::mt
         const auto offset =
             std::chrono::milliseconds(std::uniform_int_distribution<long>(0, room.count())(random));
         std::this_thread::sleep_until(std::max(last_end + 2s, start + slot * event + 1s + offset));
-        if (abort) break;
 
         bool kill = std::bernoulli_distribution(0.5)(random);
         // Both kinds happen in every run of two events or more.
@@ -491,13 +490,12 @@ bool run_chaos(const ChaosOptions& options, std::ostream& out) {
     }
 
     std::atomic<bool> stop_sending{false};
-    std::atomic<bool> abort_events{false};
     std::thread sender([&] { send_messages(clients, ledger, options.rate, stop_sending); });
     EventCounts events;
     std::string event_error;
     std::thread disturber([&] {
         try {
-            events = disturb_mid(*nodes[kMid], options, random, log, abort_events);
+            events = disturb_mid(*nodes[kMid], options, random, log);
         } catch (const std::exception& error) {
             event_error = error.what();
         }
