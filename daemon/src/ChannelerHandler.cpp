@@ -11,16 +11,17 @@ using kelnom::RequestKind;
 using kelnom::internal_objects::Ack;
 using kelnom::internal_objects::Inbox;
 
-ChannelerHandler::ChannelerHandler(const Settings& settings, NodeSockets& sockets,
-                                   PeerPort& port, KeptMessages& store, NodeRegistry& registry,
-                                   HeldReceipts& receipts, NodeStats& stats)
-    : settings(settings),
-      sockets(sockets),
+ChannelerHandler::ChannelerHandler(NodeParts& parts, PeerPort& port)
+    : settings(parts.settings),
+      sockets(parts.sockets),
       port(port),
-      store(store),
-      registry(registry),
-      receipts(receipts),
-      stats(stats) {}
+      store(parts.store),
+      registry(parts.registry),
+      receipts(parts.receipts),
+      publications(parts.publications),
+      upstream_poll(parts.upstream_poll),
+      stats(parts.stats),
+      chain(parts.chain) {}
 
 void ChannelerHandler::operator()(cplt::Socket*) {
     kelnom::RoutedRequest received =

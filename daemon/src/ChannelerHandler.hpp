@@ -7,12 +7,7 @@
 #include <kelnom/Inbox.hpp>
 #include <kelnom/Message.hpp>
 
-#include "HeldReceipts.hpp"
-#include "KeptMessages.hpp"
-#include "NodeRegistry.hpp"
-#include "NodeSockets.hpp"
-#include "NodeStats.hpp"
-#include "Settings.hpp"
+#include "NodeParts.hpp"
 
 namespace cplt {
 class Socket;
@@ -24,11 +19,13 @@ namespace kelnod {
 // handler of the channeler, or of the secure port, in the input selector.
 // Replies go back to the peer the request came from (its identity, the
 // route), on the port it came in on.
+//
+// A reliable node accepts a message once: a copy whose id it has accepted
+// already is acknowledged again and dropped. What it passes up waits in the
+// outbox until the upstream node acknowledges it.
 class ChannelerHandler {
 public:
-    ChannelerHandler(const Settings& settings, NodeSockets& sockets, PeerPort& port,
-                     KeptMessages& store, NodeRegistry& registry, HeldReceipts& receipts,
-                     NodeStats& stats);
+    ChannelerHandler(NodeParts& parts, PeerPort& port);
 
     void operator()(cplt::Socket* channeler);
 
@@ -38,7 +35,7 @@ private:
     void handleInbox(const kelnom::internal_objects::Inbox& inbox, const std::string& route);
     void handleGetRegistry(const std::string& route);
 
-    void forwardUp(kelnom::Message& message);
+    void forwardUp(const std::shared_ptr<kelnom::Message>& message);
 
     const Settings& settings;
     NodeSockets& sockets;
@@ -46,7 +43,10 @@ private:
     KeptMessages& store;
     NodeRegistry& registry;
     HeldReceipts& receipts;
+    HeldPublications& publications;
+    UpstreamInboxPoll& upstream_poll;
     NodeStats& stats;
+    ReliableChain* chain;
 };
 
 }  // namespace kelnod

@@ -15,6 +15,7 @@ void ChannelerHandler::handleInbox(const Inbox& inbox, const std::string& route)
     if (inbox.type() == InboxType::Node) {
         registry.recordPollFrom(route);
         say(registry.text());
+        upstream_poll.polledFromBelow(inbox.appId());
     }
 
     auto message = store.firstFor(inbox.appId());

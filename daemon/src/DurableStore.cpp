@@ -14,6 +14,8 @@
 
 #include <kelnou/Exception.hpp>
 
+#include "StoredMessageCodec.hpp"
+
 namespace kelnod {
 
 namespace {
@@ -23,65 +25,6 @@ constexpr int kelno_application_id = 0x4B454C4E;  // "KELN"
 // A WAL left at its largest after a burst is cut back to this at a checkpoint.
 constexpr const char* wal_size_limit = "4194304";
 
-// --- Row codec: each byte string is a 4-byte little-endian length and the
-// bytes. Read back with every length checked: the file is outside the process.
-
-void put_bytes(std::string& out, std::string_view bytes) {
-    const auto size = static_cast<std::uint32_t>(bytes.size());
-    for (int shift = 0; shift < 32; shift += 8) out += static_cast<char>((size >> shift) & 0xff);
-    out.append(bytes.data(), bytes.size());
-}
-
-bool take_bytes(std::string_view& in, std::string& out) {
-    if (in.size() < 4) return false;
-    std::uint32_t size = 0;
-    for (int i = 3; i >= 0; --i) size = (size << 8) | static_cast<unsigned char>(in[i]);
-    in.remove_prefix(4);
-    if (in.size() < size) return false;
-    out.assign(in.data(), size);
-    in.remove_prefix(size);
-    return true;
-}
-
-std::string encode_list(const std::vector<std::string>& list) {
-    std::string out;
-    for (const auto& item : list) put_bytes(out, item);
-    return out;
-}
-
-bool decode_list(std::string_view in, std::vector<std::string>& list) {
-    std::string item;
-    while (!in.empty()) {
-        if (!take_bytes(in, item)) return false;
-        list.push_back(item);
-    }
-    return true;
-}
-
-// The headers a message is sent with, but those of its payload, which the
-// row keeps in columns of their own (as the wire keeps them in the frame).
-std::string encode_headers(const kelnom::Message& message) {
-    kelnom::HeaderMap headers = message.create_protocol_headers();
-    headers.erase(kelnom::internal_objects::PayloadRequest::_payload_sz_hdr_key);
-    headers.erase(kelnom::internal_objects::PayloadRequest::_payload_type_hdr_key);
-    std::string out;
-    for (const auto& [key, value] : headers) {
-        put_bytes(out, key);
-        put_bytes(out, value);
-    }
-    return out;
-}
-
-bool decode_headers(std::string_view in, kelnom::HeaderMap& headers) {
-    std::string key;
-    std::string value;
-    while (!in.empty()) {
-        if (!take_bytes(in, key) || !take_bytes(in, value)) return false;
-        headers[key] = value;
-    }
-    return true;
-}
-
 std::string_view column_bytes(sqlite3_stmt* statement, int column) {
     const void* bytes = sqlite3_column_blob(statement, column);
     const int size = sqlite3_column_bytes(statement, column);
@@ -89,29 +32,32 @@ std::string_view column_bytes(sqlite3_stmt* statement, int column) {
     return {static_cast<const char*>(bytes), static_cast<std::size_t>(size)};
 }
 
-// Null when the row does not make a message again.
-std::shared_ptr<kelnom::Message> decode_message(sqlite3_stmt* row) {
-    kelnom::HeaderMap headers;
-    std::vector<std::string> routes;
-    if (!decode_headers(column_bytes(row, 2), headers) ||
-        !decode_list(column_bytes(row, 3), routes) || routes.empty()) {
-        return nullptr;
-    }
-    const std::string_view type = column_bytes(row, 4);
-    const std::string_view bytes = column_bytes(row, 5);
-    try {
-        kelnom::Payload payload(static_cast<std::uint32_t>(bytes.size()), std::string(type));
-        if (!bytes.empty()) std::memcpy(payload.getBuffer(), bytes.data(), bytes.size());
-        return std::make_shared<kelnom::Message>(std::move(payload), std::move(routes), headers);
-    } catch (const std::exception&) {
-        return nullptr;  // a header missing (kelnom::ProtocolError) or not a number
-    }
+// Null when the row's columns from `first` on do not make a message again.
+std::shared_ptr<kelnom::Message> decode_row(sqlite3_stmt* row, int first, bool needs_route) {
+    return decode_stored_message(column_bytes(row, first), column_bytes(row, first + 1),
+                                 column_bytes(row, first + 2), column_bytes(row, first + 3),
+                                 needs_route);
 }
 
 void bind_bytes(sqlite3_stmt* statement, int index, std::string_view bytes) {
     // An empty blob, not NULL: the columns are NOT NULL.
     sqlite3_bind_blob(statement, index, bytes.empty() ? "" : bytes.data(),
                       static_cast<int>(bytes.size()), SQLITE_STATIC);
+}
+
+// Binds the message's four columns from `first` on. The encoded columns are
+// copied into the statement: they go out of scope before it runs.
+void bind_message(sqlite3_stmt* statement, int first, const kelnom::Message& message) {
+    const StoredMessage stored = encode_stored_message(message);
+    const auto& payload = message.payload();
+    for (const auto& [index, bytes] :
+         {std::pair<int, const std::string*>{first, &stored.headers},
+          std::pair<int, const std::string*>{first + 1, &stored.push_routes}}) {
+        sqlite3_bind_blob(statement, index, bytes->empty() ? "" : bytes->data(),
+                          static_cast<int>(bytes->size()), SQLITE_TRANSIENT);
+    }
+    bind_bytes(statement, first + 2, payload.type());
+    bind_bytes(statement, first + 3, std::string_view(payload.getBuffer(), payload.size()));
 }
 
 [[noreturn]] void fail(sqlite3* database, const std::string& doing) {
@@ -200,12 +146,13 @@ struct DurableStoreOpening {
     struct Attempt {
         std::unique_ptr<DurableStore> store;
         std::vector<DurableStore::Row> rows;
+        DurableStore::ChainRows chain;
         std::uint64_t unreadable = 0;
         Verdict verdict = Verdict::Usable;
         std::string reason;
     };
 
-    static Attempt attempt(const std::string& path) {
+    static Attempt attempt(const std::string& path, bool chain_tables) {
         Attempt result;
         struct stat status;
         bool existed = false;
@@ -235,11 +182,13 @@ struct DurableStoreOpening {
         }
         result.store.reset(new DurableStore(path, database));
         try {
-            prepare(*result.store, existed);
+            const bool has_chain_tables = prepare(*result.store, existed, chain_tables);
             load(*result.store, result);
+            if (has_chain_tables) load_chain(*result.store, result);
         } catch (const Refusal& refusal) {
             result.store.reset();
             result.rows.clear();
+            result.chain = {};
             result.verdict = refusal.verdict;
             result.reason = refusal.reason;
         }
@@ -289,7 +238,27 @@ struct DurableStoreOpening {
         return text;
     }
 
-    static void prepare(DurableStore& store, bool existed) {
+    // Creates the chain's tables (a version 2 file) in one transaction.
+    static void add_chain_tables(sqlite3* database, bool existed) {
+        const std::string columns =
+            "(seq INTEGER PRIMARY KEY, headers BLOB NOT NULL, push_routes BLOB NOT NULL,"
+            " payload_type BLOB NOT NULL, payload BLOB NOT NULL);";
+        const std::string sql =
+            "BEGIN;"
+            "CREATE TABLE IF NOT EXISTS outbox" +
+            columns + "CREATE TABLE IF NOT EXISTS unpublished" + columns +
+            "CREATE TABLE IF NOT EXISTS accepted_id(seq INTEGER PRIMARY KEY, id BLOB NOT NULL);"
+            "PRAGMA user_version=2;COMMIT;";
+        if (sqlite3_exec(database, sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) {
+            Refusal refusal = refusal_for(database, existed);
+            sqlite3_exec(database, "ROLLBACK", nullptr, nullptr, nullptr);
+            throw refusal;
+        }
+    }
+
+    // True when the file has the chain's tables, as `chain_tables` asks or
+    // as an earlier run with them left it.
+    static bool prepare(DurableStore& store, bool existed, bool chain_tables) {
         sqlite3* database = store.database;
         if (sqlite3_db_readonly(database, "main") == 1) {
             throw Refusal{existed ? Verdict::Damaged : Verdict::Unavailable, "cannot be written"};
@@ -332,8 +301,7 @@ struct DurableStoreOpening {
                 "PRAGMA application_id=" +
                 std::to_string(kelno_application_id) +
                 ";"
-                "PRAGMA user_version=" +
-                std::to_string(DurableStore::_schema_version) + ";COMMIT;";
+                "PRAGMA user_version=1;COMMIT;";
             if (sqlite3_exec(database, schema.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) {
                 Refusal refusal = refusal_for(database, existed);
                 sqlite3_exec(database, "ROLLBACK", nullptr, nullptr, nullptr);
@@ -346,7 +314,8 @@ struct DurableStoreOpening {
                                                 ", newer than this kelnod's " +
                                                 std::to_string(DurableStore::_schema_version)};
         }
-        // Version 1 is the only one so far; a later one migrates here.
+        const bool has_chain_tables = chain_tables || version == 2;
+        if (chain_tables && version < 2) add_chain_tables(database, existed);
 
         auto make = [&](const char* sql, sqlite3_stmt*& statement) {
             if (sqlite3_prepare_v3(database, sql, -1, SQLITE_PREPARE_PERSISTENT, &statement,
@@ -363,6 +332,72 @@ struct DurableStoreOpening {
             store.insert_statement);
         make("DELETE FROM kept_message WHERE seq = ?1", store.remove_statement);
         make("SELECT seq FROM kept_message ORDER BY seq", store.sequences_statement);
+        if (!has_chain_tables) return false;
+        make("INSERT INTO outbox(seq, headers, push_routes, payload_type, payload) "
+             "VALUES(?1, ?2, ?3, ?4, ?5)",
+             store.outbox_insert);
+        make("DELETE FROM outbox WHERE seq = ?1", store.outbox_remove);
+        make("INSERT INTO unpublished(seq, headers, push_routes, payload_type, payload) "
+             "VALUES(?1, ?2, ?3, ?4, ?5)",
+             store.unpublished_insert);
+        make("DELETE FROM unpublished WHERE seq = ?1", store.unpublished_remove);
+        make("INSERT INTO accepted_id(seq, id) VALUES(?1, ?2)", store.accepted_insert);
+        make("DELETE FROM accepted_id WHERE seq <= ?1", store.accepted_forget);
+        return true;
+    }
+
+    // Reads a chain table of messages; rows that do not decode are deleted
+    // and counted as unreadable.
+    static std::vector<DurableStore::ChainMessage> load_messages(DurableStore& store,
+                                                                 const std::string& table,
+                                                                 Attempt& result) {
+        sqlite3* database = store.database;
+        sqlite3_stmt* statement = nullptr;
+        const std::string select =
+            "SELECT seq, headers, push_routes, payload_type, payload FROM " + table +
+            " ORDER BY seq";
+        if (sqlite3_prepare_v2(database, select.c_str(), -1, &statement, nullptr) != SQLITE_OK) {
+            refuse(database, true);
+        }
+        std::vector<DurableStore::ChainMessage> messages;
+        std::vector<sqlite3_int64> unreadable;
+        int step = SQLITE_ROW;
+        while ((step = sqlite3_step(statement)) == SQLITE_ROW) {
+            const sqlite3_int64 sequence = sqlite3_column_int64(statement, 0);
+            auto message = sequence > 0 ? decode_row(statement, 1, false) : nullptr;
+            if (message == nullptr) {
+                unreadable.push_back(sequence);
+                continue;
+            }
+            messages.push_back({static_cast<std::uint64_t>(sequence), std::move(message)});
+        }
+        sqlite3_finalize(statement);
+        if (step != SQLITE_DONE) refuse(database, true);
+        for (const auto sequence : unreadable) {
+            const std::string sql =
+                "DELETE FROM " + table + " WHERE seq = " + std::to_string(sequence);
+            exec(database, sql.c_str(), true);
+        }
+        result.unreadable += unreadable.size();
+        return messages;
+    }
+
+    static void load_chain(DurableStore& store, Attempt& result) {
+        result.chain.outbox = load_messages(store, "outbox", result);
+        result.chain.unpublished = load_messages(store, "unpublished", result);
+        sqlite3_stmt* statement = nullptr;
+        if (sqlite3_prepare_v2(store.database, "SELECT seq, id FROM accepted_id ORDER BY seq", -1,
+                               &statement, nullptr) != SQLITE_OK) {
+            refuse(store.database, true);
+        }
+        int step = SQLITE_ROW;
+        while ((step = sqlite3_step(statement)) == SQLITE_ROW) {
+            result.chain.accepted_ids.emplace_back(
+                static_cast<std::uint64_t>(sqlite3_column_int64(statement, 0)),
+                std::string(column_bytes(statement, 1)));
+        }
+        sqlite3_finalize(statement);
+        if (step != SQLITE_DONE) refuse(store.database, true);
     }
 
     static void load(DurableStore& store, Attempt& result) {
@@ -378,7 +413,7 @@ struct DurableStoreOpening {
         int step = SQLITE_ROW;
         while ((step = sqlite3_step(statement)) == SQLITE_ROW) {
             const sqlite3_int64 sequence = sqlite3_column_int64(statement, 0);
-            auto message = sequence > 0 ? decode_message(statement) : nullptr;
+            auto message = sequence > 0 ? decode_row(statement, 2, true) : nullptr;
             if (message == nullptr) {
                 unreadable.push_back(static_cast<std::uint64_t>(sequence));
                 continue;
@@ -404,9 +439,9 @@ struct DurableStoreOpening {
     }
 };
 
-DurableStore::Opened DurableStore::open(const std::string& path) {
+DurableStore::Opened DurableStore::open(const std::string& path, bool chain_tables) {
     Opened opened;
-    auto attempt = DurableStoreOpening::attempt(path);
+    auto attempt = DurableStoreOpening::attempt(path, chain_tables);
     if (attempt.verdict == DurableStoreOpening::Verdict::Damaged) {
         std::string moved_to;
         std::string error;
@@ -419,7 +454,7 @@ DurableStore::Opened DurableStore::open(const std::string& path) {
         opened.problems.push_back("store " + path + ": cannot be used (" + attempt.reason +
                                   "); moved aside to " + moved_to +
                                   ", starting with an empty store");
-        attempt = DurableStoreOpening::attempt(path);
+        attempt = DurableStoreOpening::attempt(path, chain_tables);
     }
     if (attempt.verdict != DurableStoreOpening::Verdict::Usable) {
         opened.problems.push_back("store " + path + ": cannot be opened (" + attempt.reason +
@@ -432,6 +467,7 @@ DurableStore::Opened DurableStore::open(const std::string& path) {
     }
     opened.store = std::move(attempt.store);
     opened.rows = std::move(attempt.rows);
+    opened.chain = std::move(attempt.chain);
     return opened;
 }
 
@@ -439,8 +475,10 @@ DurableStore::DurableStore(std::string path, sqlite3* database)
     : file_path(std::move(path)), database(database) {}
 
 DurableStore::~DurableStore() {
-    for (sqlite3_stmt* statement : {begin_statement, commit_statement, rollback_statement,
-                                    insert_statement, remove_statement, sequences_statement}) {
+    for (sqlite3_stmt* statement :
+         {begin_statement, commit_statement, rollback_statement, insert_statement,
+          remove_statement, sequences_statement, outbox_insert, outbox_remove, unpublished_insert,
+          unpublished_remove, accepted_insert, accepted_forget}) {
         sqlite3_finalize(statement);
     }
     sqlite3_close_v2(database);
@@ -450,15 +488,9 @@ void DurableStore::begin() { run(database, begin_statement, "begin"); }
 
 void DurableStore::insert(const KeptEntry& entry) {
     const kelnom::Message& message = *entry.message;
-    const std::string headers = encode_headers(message);
-    const std::string routes = encode_list(message.pushRoutes());
-    const auto& payload = message.payload();
     sqlite3_bind_int64(insert_statement, 1, static_cast<sqlite3_int64>(entry.sequence));
     sqlite3_bind_int64(insert_statement, 2, entry.arrival.time_since_epoch().count());
-    bind_bytes(insert_statement, 3, headers);
-    bind_bytes(insert_statement, 4, routes);
-    bind_bytes(insert_statement, 5, payload.type());
-    bind_bytes(insert_statement, 6, std::string_view(payload.getBuffer(), payload.size()));
+    bind_message(insert_statement, 3, message);
     run(database, insert_statement, "insert");
 }
 
@@ -467,7 +499,44 @@ void DurableStore::remove(std::uint64_t sequence) {
     run(database, remove_statement, "delete");
 }
 
+void DurableStore::insertChainMessage(ChainTable table, std::uint64_t sequence,
+                                      const kelnom::Message& message) {
+    sqlite3_stmt* statement = table == ChainTable::outbox ? outbox_insert : unpublished_insert;
+    sqlite3_bind_int64(statement, 1, static_cast<sqlite3_int64>(sequence));
+    bind_message(statement, 2, message);
+    run(database, statement, "insert");
+}
+
+void DurableStore::removeChainMessage(ChainTable table, std::uint64_t sequence) {
+    sqlite3_stmt* statement = table == ChainTable::outbox ? outbox_remove : unpublished_remove;
+    sqlite3_bind_int64(statement, 1, static_cast<sqlite3_int64>(sequence));
+    run(database, statement, "delete");
+}
+
+void DurableStore::insertAcceptedId(std::uint64_t sequence, const std::string& id) {
+    sqlite3_bind_int64(accepted_insert, 1, static_cast<sqlite3_int64>(sequence));
+    bind_bytes(accepted_insert, 2, id);
+    run(database, accepted_insert, "insert");
+}
+
+void DurableStore::forgetAcceptedIds(std::uint64_t up_to_sequence) {
+    sqlite3_bind_int64(accepted_forget, 1, static_cast<sqlite3_int64>(up_to_sequence));
+    run(database, accepted_forget, "delete");
+}
+
+void DurableStore::clearChainTables() {
+    if (sqlite3_exec(database, "DELETE FROM outbox; DELETE FROM unpublished; DELETE FROM accepted_id",
+                     nullptr, nullptr, nullptr) != SQLITE_OK) {
+        fail(database, "delete");
+    }
+}
+
 void DurableStore::commit() { run(database, commit_statement, "commit"); }
+
+void DurableStore::setFlushed(bool flushed) {
+    sqlite3_exec(database, flushed ? "PRAGMA synchronous=FULL" : "PRAGMA synchronous=OFF", nullptr,
+                 nullptr, nullptr);
+}
 
 void DurableStore::rollback() noexcept {
     // Some errors (a full disk among them) end the transaction by themselves.

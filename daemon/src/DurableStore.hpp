@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "MessageStore.hpp"
@@ -25,11 +26,17 @@ namespace kelnod {
 //                headers BLOB,             -- the message's protocol headers but p_size/p_type
 //                push_routes BLOB,
 //                payload_type BLOB, payload BLOB)
-// Lists are length-prefixed byte strings, so any bytes travel unchanged and
-// a reloaded message is sent exactly as before.
+// (columns as StoredMessageCodec writes them). Version 2 adds the reliable
+// chain's tables, made only for a node with kelno.chain.reliable (a file of a
+// node without it stays at version 1, so an older kelnod still reads it):
+//   outbox(seq INTEGER PRIMARY KEY,        -- order first passed up
+//          headers, push_routes, payload_type, payload)
+//   unpublished(seq INTEGER PRIMARY KEY,   -- accepted, publication not yet sent
+//               headers, push_routes, payload_type, payload)
+//   accepted_id(seq INTEGER PRIMARY KEY, id BLOB)  -- the window of accepted ids
 class DurableStore {
 public:
-    static constexpr int _schema_version = 1;
+    static constexpr int _schema_version = 2;
 
     // One message read back from the file.
     struct Row {
@@ -38,11 +45,26 @@ public:
         std::shared_ptr<kelnom::Message> message;
     };
 
+    // A message of the outbox or of the unpublished table.
+    struct ChainMessage {
+        std::uint64_t sequence;
+        std::shared_ptr<kelnom::Message> message;
+    };
+    // What the reliable chain's tables held, each by sequence.
+    struct ChainRows {
+        std::vector<ChainMessage> outbox;
+        std::vector<ChainMessage> unpublished;
+        std::vector<std::pair<std::uint64_t, std::string>> accepted_ids;
+    };
+    // The tables of messages the chain keeps besides the kept ones.
+    enum class ChainTable { outbox, unpublished };
+
     // What opening at start gave. Never an exception: a node does not refuse
     // to start because of its store.
     struct Opened {
         std::unique_ptr<DurableStore> store;  // null: no file can be used now
         std::vector<Row> rows;                // what the file kept, by sequence
+        ChainRows chain;                      // empty without chain tables
         std::vector<std::string> problems;    // lines for standard error, in order
     };
 
@@ -54,7 +76,9 @@ public:
     // process, or a path where no file can be made (no such directory, no
     // right to write), gives no store. Rows that do not decode are deleted
     // and counted in `problems`.
-    static Opened open(const std::string& path);
+    // With `chain_tables`, a file of version 1 gets the chain's tables (and
+    // version 2) and their rows are read; without, they are left alone.
+    static Opened open(const std::string& path, bool chain_tables = false);
 
     ~DurableStore();
     DurableStore(const DurableStore&) = delete;
@@ -66,7 +90,19 @@ public:
     void begin();
     void insert(const KeptEntry& entry);
     void remove(std::uint64_t sequence);
+    // The chain's tables; only on a file opened with chain tables.
+    void insertChainMessage(ChainTable table, std::uint64_t sequence,
+                            const kelnom::Message& message);
+    void removeChainMessage(ChainTable table, std::uint64_t sequence);
+    void insertAcceptedId(std::uint64_t sequence, const std::string& id);
+    // Forgets the accepted ids up to `sequence`, that one included.
+    void forgetAcceptedIds(std::uint64_t up_to_sequence);
+    // Empties a chain table, to write it again in full.
+    void clearChainTables();
     void commit();
+    // Whether a commit waits for the disk (synchronous=FULL, the default) or
+    // only hands the write to the kernel (synchronous=OFF).
+    void setFlushed(bool flushed);
     void rollback() noexcept;
 
     // The sequences of the rows in the file, ascending. Throws as above.
@@ -91,6 +127,12 @@ private:
     sqlite3_stmt* insert_statement = nullptr;
     sqlite3_stmt* remove_statement = nullptr;
     sqlite3_stmt* sequences_statement = nullptr;
+    sqlite3_stmt* outbox_insert = nullptr;
+    sqlite3_stmt* outbox_remove = nullptr;
+    sqlite3_stmt* unpublished_insert = nullptr;
+    sqlite3_stmt* unpublished_remove = nullptr;
+    sqlite3_stmt* accepted_insert = nullptr;
+    sqlite3_stmt* accepted_forget = nullptr;
 };
 
 }  // namespace kelnod

@@ -11,12 +11,16 @@ namespace kelnod {
 using kelnom::RequestKind;
 using kelnom::internal_objects::Ack;
 
-ForwarderHandler::ForwarderHandler(NodeSockets& sockets, KeptMessages& store,
-                                   NodeRegistry& registry, NodeStats& stats)
-    : sockets(sockets),
-      store(store),
-      registry(registry),
-      stats(stats),
+ForwarderHandler::ForwarderHandler(NodeParts& parts)
+    : settings(parts.settings),
+      sockets(parts.sockets),
+      store(parts.store),
+      registry(parts.registry),
+      receipts(parts.receipts),
+      publications(parts.publications),
+      upstream_poll(parts.upstream_poll),
+      stats(parts.stats),
+      chain(parts.chain),
       delivered(_remembered_deliveries) {}
 
 void ForwarderHandler::operator()(cplt::Socket*) {
@@ -24,12 +28,15 @@ void ForwarderHandler::operator()(cplt::Socket*) {
     ++stats.upstream_requests;
     switch (request->kind()) {
         case RequestKind::Ack:
-            // The upstream node has what we passed up.
-            ++stats.upstream_acknowledgements;
-            store.removeAcknowledged(static_cast<const Ack&>(*request).messageId());
+            handleAck(static_cast<const Ack&>(*request).messageId());
             return;
         case RequestKind::Message:
-            handleMessage(static_cast<const kelnom::Message&>(*request));
+            if (chain) {
+                handleReliably(std::shared_ptr<kelnom::Message>(
+                    static_cast<kelnom::Message*>(request.release())));
+            } else {
+                handleMessage(static_cast<const kelnom::Message&>(*request));
+            }
             return;
         case RequestKind::GetRegistry:
             say("Get reg on forwarder");
@@ -39,6 +46,39 @@ void ForwarderHandler::operator()(cplt::Socket*) {
         case RequestKind::Registry:
             return;
     }
+}
+
+void ForwarderHandler::handleAck(const std::string& message_id) {
+    // The upstream node has what we passed up.
+    ++stats.upstream_acknowledgements;
+    if (!chain) {
+        store.removeAcknowledged(message_id);
+        return;
+    }
+    // Only the receipt that ends a wait removes the copy kept here: a later
+    // one, for a resent copy, might otherwise take the copy of the same
+    // message that has come down since for a node below.
+    if (chain->outbox.acknowledged(message_id)) store.removeAcknowledged(message_id);
+}
+
+void ForwarderHandler::handleReliably(const std::shared_ptr<kelnom::Message>& message) {
+    ++stats.messages_from_upstream;
+    const auto& routes = message->pushRoutes();
+    const std::string& name = routes.empty() ? settings.node_name : routes.front();
+    upstream_poll.broughtMessage(name);
+    if (name == settings.node_name) {
+        if (chain->accepted.contains(message->msgId())) {
+            ++stats.drops.duplicate;
+        } else {
+            chain->accepted.accept(message->msgId());
+            publications.publish(message);
+        }
+    } else {
+        // For a node below: it waits here for that node's poll. A copy that
+        // comes down again replaces the kept one.
+        store.keep(message);
+    }
+    receipts.acknowledgeUp(message->msgId());
 }
 
 void ForwarderHandler::handleMessage(const kelnom::Message& message) {

@@ -19,6 +19,8 @@ public:
     // Sends the receipt of `message_id` to `route` on `port` now, or once
     // release() runs.
     void acknowledge(PeerPort& port, const std::string& route, const std::string& message_id);
+    // The same for a message that came down from the upstream node.
+    void acknowledgeUp(const std::string& message_id);
     // Sends what was held, in the order it came.
     void release();
 
@@ -26,11 +28,13 @@ private:
     NodeSockets& sockets;
     bool holding;
     struct Held {
-        PeerPort* port;
+        PeerPort* port;  // null: to the upstream node
         std::string route;
         std::string message_id;
     };
     std::vector<Held> held;
+
+    void send(const Held& receipt);
 };
 
 }  // namespace kelnod

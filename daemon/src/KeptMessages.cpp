@@ -32,10 +32,11 @@ KeptMessages::KeptMessages(const StoreSettings& settings, Output status, Output 
       clock(std::move(clock)),
       memory(settings.limits) {
     if (settings.path.empty()) return;
-    DurableStore::Opened opened = DurableStore::open(settings.path);
+    DurableStore::Opened opened = DurableStore::open(settings.path, settings.chain_tables);
     for (const auto& problem : opened.problems) this->errors(problem);
     file = std::move(opened.store);
     if (!file) return;
+    loaded_chain = std::move(opened.chain);
 
     file_in_step = true;
     memory.setJournal(this);
@@ -97,12 +98,35 @@ void KeptMessages::beginBatch() { batch_open = true; }
 
 bool KeptMessages::commitBatch() {
     batch_open = false;
+    if (file && file_in_step) return writePending();
+    // Nothing to write the followers' changes to: memory goes on alone.
+    forgetFollowersWrites();
     if (!file) return false;
-    if (file_in_step) return writePending();
     const WallTime now = clock();
     if (now >= last_resync_attempt && now - last_resync_attempt < _resync_interval) return false;
     last_resync_attempt = now;
     return resync();
+}
+
+void KeptMessages::writeNow(FileFollower& follower) {
+    if (!file || !file_in_step) {
+        follower.forgetPendingWrites();
+        return;
+    }
+    try {
+        file->setFlushed(false);
+        file->begin();
+        follower.writePending(*file);
+        file->commit();
+        follower.forgetPendingWrites();
+    } catch (const kelnou::Exception&) {
+        file->rollback();
+    }
+    file->setFlushed(true);
+}
+
+void KeptMessages::forgetFollowersWrites() {
+    for (FileFollower* follower : followers) follower->forgetPendingWrites();
 }
 
 std::string KeptMessages::startupLine() const {
@@ -165,13 +189,18 @@ void KeptMessages::noteKeep(const MessageStore::KeepOutcome& outcome,
 }
 
 bool KeptMessages::writePending() {
-    if (pending_kept.empty() && pending_removed.empty()) return true;
+    bool followers_pending = false;
+    for (const FileFollower* follower : followers) {
+        followers_pending = followers_pending || follower->hasPendingWrites();
+    }
+    if (pending_kept.empty() && pending_removed.empty() && !followers_pending) return true;
     const auto started = std::chrono::steady_clock::now();
     try {
         kelnou::with_context("While trying to write the kept messages to " + file->path(), [&] {
             file->begin();
             for (const auto sequence : pending_removed) file->remove(sequence);
             for (const auto& [sequence, entry] : pending_kept) file->insert(entry);
+            for (FileFollower* follower : followers) follower->writePending(*file);
             file->commit();
         });
     } catch (const kelnou::Exception& error) {
@@ -179,6 +208,7 @@ bool KeptMessages::writePending() {
         commit_times.recordFailure();
         pending_kept.clear();
         pending_removed.clear();
+        forgetFollowersWrites();
         file_in_step = false;
         last_resync_attempt = clock();
         errors("store " + file->path() + ": write failed (" + error.generateMessage() +
@@ -190,6 +220,7 @@ bool KeptMessages::writePending() {
         std::chrono::steady_clock::now() - started));
     pending_kept.clear();
     pending_removed.clear();
+    forgetFollowersWrites();
     return true;
 }
 
@@ -215,6 +246,10 @@ bool KeptMessages::resync() {
             }
         }
         for (; row != in_file.end(); ++row) file->remove(*row);
+        if (!followers.empty()) {
+            file->clearChainTables();
+            for (FileFollower* follower : followers) follower->writeAll(*file);
+        }
         file->commit();
     } catch (const kelnou::Exception&) {
         file->rollback();

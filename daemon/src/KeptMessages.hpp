@@ -37,6 +37,26 @@ public:
     using Clock = std::function<WallTime()>;
     using Output = std::function<void(const std::string&)>;
 
+    // State written in the same transactions as the kept messages (the
+    // reliable chain's outbox, accepted ids and unpublished messages), so one
+    // commit holds everything a wake-up changed. A follower collects its
+    // changes as they happen; KeptMessages asks for them at the commit.
+    class FileFollower {
+    public:
+        virtual bool hasPendingWrites() const = 0;
+        // Inside the transaction; throws as DurableStore does.
+        virtual void writePending(DurableStore& file) = 0;
+        // The transaction committed, or there is no file in step to write
+        // to: either way the collected changes are done with.
+        virtual void forgetPendingWrites() = 0;
+        // Writes everything it holds into its emptied tables, to bring the
+        // file in step again after failed writes.
+        virtual void writeAll(DurableStore& file) = 0;
+
+    protected:
+        ~FileFollower() = default;
+    };
+
     static constexpr std::chrono::seconds _resync_interval{5};
     static constexpr std::chrono::seconds _expiry_report_interval{60};
 
@@ -62,6 +82,14 @@ public:
     std::uint64_t expireDue();
 
     // --- Group commit.
+    // `follower` must outlive this store or be never written again.
+    void addFollower(FileFollower& follower) { followers.push_back(&follower); }
+    // The chain's rows the file held at start (moved out; empty the second time).
+    DurableStore::ChainRows takeChainRows() { return std::move(loaded_chain); }
+    // Writes the follower's changes in a transaction of their own that waits
+    // for no disk flush (it survives a crash of the process, not a power
+    // cut); outside a batch. On failure they stay for the next commit.
+    void writeNow(FileFollower& follower);
     void beginBatch();
     // Ends the batch. True when every change since beginBatch() is in the file
     // (an empty batch costs nothing); false without a file or while writes
@@ -91,6 +119,7 @@ private:
     void afterChange();
     void noteKeep(const MessageStore::KeepOutcome& outcome, const kelnom::Message& message);
     bool writePending();
+    void forgetFollowersWrites();
     bool resync();
 
     StoreSettings settings;
@@ -105,6 +134,8 @@ private:
     WallTime last_resync_attempt = WallTime::min();
     std::uint64_t loaded = 0;
     std::uint64_t load_drops = 0;  // expired or over the bounds at start
+    std::vector<FileFollower*> followers;
+    DurableStore::ChainRows loaded_chain;
 
     // Changes since the last commit, by sequence: a message kept and removed
     // within one batch is never written.

@@ -6,20 +6,22 @@
 
 namespace kelnod {
 
-void run_until_terminated(cplt::InputSelector& selector, UpstreamInboxPoll& upstream_poll,
-                          KeptMessages& store, HeldReceipts& receipts, StatsPublisher& statistics) {
+void run_until_terminated(cplt::InputSelector& selector, NodeParts& node,
+                          StatsPublisher& statistics) {
     using namespace std::chrono_literals;
     try {
         while (true) {
-            upstream_poll.sendWhenDue();
+            node.upstream_poll.sendWhenDue();
+            if (node.chain) node.chain->resendDue(node.sockets);
             const auto wait = statistics.publishWhenDue(1000ms);
-            store.beginBatch();
+            node.store.beginBatch();
             selector.run(wait);
-            store.expireDue();
+            node.store.expireDue();
             // A failed commit is reported by the store; memory has the
             // messages, so they are acknowledged all the same.
-            store.commitBatch();
-            receipts.release();
+            node.store.commitBatch();
+            node.receipts.release();
+            node.publications.release();
         }
     } catch (const cplt::ZmqTermination&) {
         // The order to stop.

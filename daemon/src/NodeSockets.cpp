@@ -1,6 +1,10 @@
 #include "NodeSockets.hpp"
 
 #include <cerrno>
+#include <chrono>
+#include <thread>
+
+#include <cplt/Context.hpp>
 
 namespace kelnod {
 
@@ -16,6 +20,15 @@ const std::string subscriber_label = "broadcaster subscriber";
 
 const std::string no_remote;
 
+// A stop signal ends the wait early; the next socket call then raises the
+// termination.
+void wait_for_subscribers() {
+    const auto until = std::chrono::steady_clock::now() + NodeSockets::_subscriber_head_start;
+    while (std::chrono::steady_clock::now() < until && !cplt::Context::stopSignalReceived()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
 }  // namespace
 
 NodeSockets::NodeSockets(const Settings& settings, NodeStats& stats)
@@ -24,9 +37,12 @@ NodeSockets::NodeSockets(const Settings& settings, NodeStats& stats)
       broadcaster_sender(&broadcaster),
       stats(stats),
       max_message_size(settings.max_message_size) {
-    channeler.socket.bind(endpoint(settings.channeler_bind, settings.channeler_port));
-    if (max_message_size > 0)
-        channeler_monitor.emplace(channeler.socket, cplt::SocketMonitor::disconnected);
+    const auto bind_channeler = [&] {
+        channeler.socket.bind(endpoint(settings.channeler_bind, settings.channeler_port));
+        if (max_message_size > 0)
+            channeler_monitor.emplace(channeler.socket, cplt::SocketMonitor::disconnected);
+    };
+    if (!settings.chain.reliable) bind_channeler();
 
     broadcaster.setIdentity(settings.node_name + "|brd");
     broadcaster.setSendHWM(settings.send_queues.broadcaster);
@@ -35,6 +51,13 @@ NodeSockets::NodeSockets(const Settings& settings, NodeStats& stats)
     broadcaster.setNoDrop(true);
     broadcaster.setDefaultWait(false);
     broadcaster.bind(endpoint(settings.broadcaster_bind, settings.broadcaster_port));
+    if (settings.chain.reliable) {
+        // Subscribers of a node that has just restarted reconnect before
+        // anything is published: what a reliable node publishes after a
+        // restart is what it must not lose.
+        wait_for_subscribers();
+        bind_channeler();
+    }
 
     if (settings.security.secure_port) secure.emplace(settings);
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <string>
 
@@ -29,8 +30,13 @@ namespace kelnod {
 // queue (the settings' limits). A send says what became of it and has
 // reported a drop or a failure already, so callers only decide what follows.
 // Drops for full queues are counted in `stats` by the kind of peer.
+//
+// A reliable node (kelno.chain.reliable) binds its broadcaster first and
+// its channeler only _subscriber_head_start later.
 class NodeSockets {
 public:
+    static constexpr std::chrono::seconds _subscriber_head_start{1};
+
     NodeSockets(const Settings& settings, NodeStats& stats);
     NodeSockets(const NodeSockets&) = delete;
     NodeSockets& operator=(const NodeSockets&) = delete;

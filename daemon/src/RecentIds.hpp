@@ -19,6 +19,11 @@ public:
     bool insert(const std::string& id);
     bool contains(const std::string& id) const { return ids.count(id) != 0; }
     std::size_t size() const { return ids.size(); }
+    // Every remembered id, oldest first.
+    template <typename Visit>
+    void visitOldestFirst(Visit visit) const {
+        for (const auto& id : arrival) visit(*id);
+    }
 
 private:
     std::size_t capacity;

@@ -15,6 +15,8 @@ std::string dropped_text(Cargo cargo, const std::string& message_id) {
         case Cargo::passed_up_kept:
             // It still reaches its node by inbox poll.
             return "message " + message_id + " not passed up, it stays stored here";
+        case Cargo::passed_up_outbox:
+            return "message " + message_id + " not passed up now, it waits in the outbox";
         case Cargo::inbox_poll:
             return "inbox poll skipped";
         case Cargo::down_receipt:
@@ -35,6 +37,7 @@ std::string failure_text(Cargo cargo, const std::string& message_id, const std::
             return "Failed to send message after inbox request. " + error_text;
         case Cargo::passed_up:
         case Cargo::passed_up_kept:
+        case Cargo::passed_up_outbox:
             return "We could not send a message UP on forwarder: " + remote +
                    "\nError read: " + error_text;
         case Cargo::inbox_poll:

@@ -26,6 +26,7 @@ enum class Cargo {
     registry_reply,  // the registry document answering a query
     passed_up,       // a message passed up (it has no route, so it is not kept here)
     passed_up_kept,  // a message passed up that stays stored here
+    passed_up_outbox,  // a message passed up (or again) that waits in the outbox
     inbox_poll,      // our inbox poll to the upstream node
     down_receipt,    // the acknowledgement of a message that came down from upstream
     publication,     // a message published to local subscribers

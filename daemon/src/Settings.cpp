@@ -185,6 +185,8 @@ std::optional<Settings> read_settings(const std::string& path) {
         return std::nullopt;
     }
     if (!read_stats_interval(properties, settings.stats_interval)) return std::nullopt;
+    if (!read_chain_settings(properties, settings.chain)) return std::nullopt;
+    settings.store.chain_tables = settings.chain.reliable;
     return settings;
 }
 
@@ -195,6 +197,8 @@ void print_startup(const Settings& settings) {
     for (const auto& remote : settings.forwarder_remotes) say("Forwarder: " + remote);
     say("Inbox interval set to: " + std::to_string(settings.inbox_interval) + " seconds.");
     print_security_startup(settings);
+    const std::string chain_line = chain_startup_line(settings.chain);
+    if (!chain_line.empty()) say(chain_line);
     if (settings.stats_interval > 0) {
         say("Statistics every " + std::to_string(settings.stats_interval) +
             " seconds on kelno.stats.");

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "ChainSettings.hpp"
 #include "StoreSettings.hpp"
 #include "SecuritySettings.hpp"
 
@@ -41,6 +42,7 @@ struct Settings {
     SecuritySettings security;
     // Seconds between two statistics documents on the broadcaster. 0: none.
     int stats_interval = 0;
+    ChainSettings chain;  // kelno.chain.*
 };
 
 void print_usage();

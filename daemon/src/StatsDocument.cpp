@@ -4,7 +4,8 @@ namespace kelnod {
 
 namespace {
 
-nlohmann::json drops_document(const DropCounts& drops, const StoreDrops& store) {
+nlohmann::json drops_document(const DropCounts& drops, const StoreDrops& store,
+                              std::uint64_t outbox_bound) {
     return {
         {"channeler_queue_full", drops.channeler_queue_full},
         {"upstream_queue_full", drops.upstream_queue_full},
@@ -12,6 +13,7 @@ nlohmann::json drops_document(const DropCounts& drops, const StoreDrops& store) 
         {"duplicate", drops.duplicate},
         {"store_bound", store.over_max_messages + store.over_max_bytes + store.too_large},
         {"expired", store.expired},
+        {"outbox_bound", outbox_bound},
     };
 }
 
@@ -53,7 +55,7 @@ nlohmann::json stats_document(const std::string& node_name, const NodeStats& sta
         {"acknowledgements_received", stats.acknowledgements_received},
         {"inbox_polls_received", stats.inbox_polls_received},
         {"inbox_polls_answered", stats.inbox_polls_answered},
-        {"drops", drops_document(stats.drops, gauges.store_drops)},
+        {"drops", drops_document(stats.drops, gauges.store_drops, gauges.outbox_bound_drops)},
         {"upstream", upstream_document(gauges.upstream)},
         {"peers", gauges.peers},
     };

@@ -17,7 +17,9 @@ struct UpstreamFigures {
     bool connected = false;
     // Seconds since anything last came down; nothing while nothing ever has.
     std::optional<std::int64_t> last_answer_age_seconds;
-    std::uint64_t unacknowledged = 0;  // passed up, not yet acknowledged from upstream
+    // Passed up, not yet acknowledged from upstream; on a reliable node the
+    // messages waiting in the outbox now.
+    std::uint64_t unacknowledged = 0;
 };
 
 // The store file's figures, when there is one.
@@ -36,6 +38,7 @@ struct NodeGauges {
     std::uint64_t bytes_stored = 0;
     std::uint64_t peers = 0;
     StoreDrops store_drops;                      // counted by the store since start
+    std::uint64_t outbox_bound_drops = 0;        // unacknowledged messages the bounds removed
     std::optional<UpstreamFigures> upstream;     // nothing without an upstream node
     std::optional<StoreFileFigures> store_file;  // nothing without kelno.store.path
 };

@@ -21,13 +21,14 @@ std::int64_t whole_seconds(StatsPublisher::Clock::duration duration) {
 
 StatsPublisher::StatsPublisher(const Settings& settings, const NodeStats& stats,
                                const KeptMessages& store, const NodeRegistry& registry,
-                               NodeSockets& sockets)
+                               NodeSockets& sockets, const ReliableChain* chain)
     : node_name(settings.node_name),
       interval(std::chrono::seconds(settings.stats_interval)),
       stats(stats),
       store(store),
       registry(registry),
       sockets(sockets),
+      chain(chain),
       started(Clock::now()),
       next_due(started + interval) {}
 
@@ -60,6 +61,7 @@ void StatsPublisher::publish(Clock::time_point now) {
     gauges.bytes_stored = store.payloadBytes();
     gauges.peers = registry.size();
     gauges.store_drops = store.drops();
+    if (chain != nullptr) gauges.outbox_bound_drops = chain->outbox.boundDrops();
     if (store.hasFile()) {
         const CommitTimes& times = store.commitTimes();
         const auto milliseconds = [](CommitTimes::Duration duration) {
@@ -76,9 +78,11 @@ void StatsPublisher::publish(Clock::time_point now) {
         upstream.last_answer_age_seconds = upstreamAnswerAge(now);
         // An upstream node that acknowledges more than it was sent (a copy
         // twice, say) never makes it negative.
-        upstream.unacknowledged = stats.messages_forwarded > stats.upstream_acknowledgements
-                                      ? stats.messages_forwarded - stats.upstream_acknowledgements
-                                      : 0;
+        upstream.unacknowledged =
+            chain != nullptr ? chain->outbox.size()
+            : stats.messages_forwarded > stats.upstream_acknowledgements
+                ? stats.messages_forwarded - stats.upstream_acknowledgements
+                : 0;
         gauges.upstream = upstream;
     }
     // A node name that is not UTF-8 is replaced, never a reason to fail.

@@ -9,6 +9,7 @@
 #include "NodeRegistry.hpp"
 #include "NodeSockets.hpp"
 #include "NodeStats.hpp"
+#include "ReliableChain.hpp"
 #include "Settings.hpp"
 
 namespace kelnod {
@@ -23,7 +24,8 @@ public:
     static const char* const _app_id;
 
     StatsPublisher(const Settings& settings, const NodeStats& stats, const KeptMessages& store,
-                   const NodeRegistry& registry, NodeSockets& sockets);
+                   const NodeRegistry& registry, NodeSockets& sockets,
+                   const ReliableChain* chain);
 
     // Publishes the document when the interval has passed. Returns how long
     // the main loop may wait for input before the next one is due, `longest`
@@ -40,6 +42,7 @@ private:
     const KeptMessages& store;
     const NodeRegistry& registry;
     NodeSockets& sockets;
+    const ReliableChain* chain;  // null unless reliable
     Clock::time_point started;
     Clock::time_point next_due;
 

@@ -11,6 +11,9 @@ namespace kelnod {
 struct StoreSettings {
     std::string path;    // kelno.store.path; empty: memory only
     StoreLimits limits;  // kelno.store.max_messages, .max_bytes, .expire
+    // The file also holds the reliable chain's outbox, accepted ids and
+    // unpublished messages (kelno.chain.reliable).
+    bool chain_tables = false;
 };
 
 }  // namespace kelnod

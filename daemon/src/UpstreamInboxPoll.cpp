@@ -8,21 +8,65 @@ using kelnom::internal_objects::Inbox;
 using kelnom::internal_objects::InboxType;
 
 UpstreamInboxPoll::UpstreamInboxPoll(std::string node_name, std::chrono::seconds interval,
-                                     NodeSockets& sockets)
+                                     NodeSockets& sockets, bool reliable)
     : node_name(std::move(node_name)),
       interval(interval),
-      last_poll(Clock::now() - this->interval),
-      sockets(sockets) {}
+      sockets(sockets),
+      reliable(reliable) {
+    names[this->node_name] = Name{Clock::now(), Clock::time_point::max()};
+}
 
 void UpstreamInboxPoll::sendWhenDue() {
     if (!sockets.upstream || !sockets.upstream->connected()) return;
-    auto now = Clock::now();
-    if (now < last_poll + interval) return;
-    last_poll = now;
-    // An unreachable upstream is retried at the next interval.
-    sockets.up(Inbox(node_name, InboxType::Node), Cargo::inbox_poll);
+    const auto now = Clock::now();
+    if (reliable) forgetStaleNames(now);
+    for (auto& [name, state] : names) {
+        if (now < state.next_poll) continue;
+        state.next_poll = now + interval;
+        // An unreachable upstream is retried at the next interval.
+        sockets.up(Inbox(name, InboxType::Node), Cargo::inbox_poll);
+    }
 }
 
-void UpstreamInboxPoll::dueNow() { last_poll = Clock::now() - interval; }
+void UpstreamInboxPoll::dueNow() {
+    const auto now = Clock::now();
+    for (auto& entry : names) entry.second.next_poll = now;
+}
+
+void UpstreamInboxPoll::polledFromBelow(const std::string& name) {
+    if (!reliable || name == node_name) return;
+    const auto now = Clock::now();
+    auto known = names.find(name);
+    if (known != names.end()) {
+        known->second.last_polled_from_below = now;
+        return;
+    }
+    if (names.size() > _most_names) {
+        auto least_recent = names.end();
+        for (auto entry = names.begin(); entry != names.end(); ++entry) {
+            if (entry->first == node_name) continue;
+            if (least_recent == names.end() ||
+                entry->second.last_polled_from_below < least_recent->second.last_polled_from_below) {
+                least_recent = entry;
+            }
+        }
+        names.erase(least_recent);
+    }
+    names[name] = Name{now, now};
+}
+
+void UpstreamInboxPoll::broughtMessage(const std::string& name) {
+    if (!reliable) return;
+    auto known = names.find(name);
+    if (known != names.end()) known->second.next_poll = Clock::time_point::min();
+}
+
+void UpstreamInboxPoll::forgetStaleNames(Clock::time_point now) {
+    for (auto entry = names.begin(); entry != names.end();) {
+        const bool stale = entry->first != node_name &&
+                           now - entry->second.last_polled_from_below > _name_kept_for;
+        entry = stale ? names.erase(entry) : std::next(entry);
+    }
+}
 
 }  // namespace kelnod

@@ -17,15 +17,10 @@
 #include "Console.hpp"
 #include "ForwarderHandler.hpp"
 #include "HandlerGuard.hpp"
-#include "HeldReceipts.hpp"
-#include "KeptMessages.hpp"
 #include "KeyFile.hpp"
 #include "MainLoop.hpp"
-#include "NodeRegistry.hpp"
-#include "NodeSockets.hpp"
-#include "Settings.hpp"
+#include "NodeParts.hpp"
 #include "StatsPublisher.hpp"
-#include "UpstreamInboxPoll.hpp"
 
 namespace {
 
@@ -41,28 +36,38 @@ void serve(const kelnod::Settings& settings) {
     kelnod::KeptMessages store(settings.store, kelnod::say, kelnod::report);
     const std::string store_line = store.startupLine();
     if (!store_line.empty()) kelnod::say(store_line);
-    kelnod::HeldReceipts receipts(sockets, store.durableStore() != nullptr);
+    kelnod::HeldReceipts receipts(sockets, store.hasFile());
+    kelnod::HeldPublications publications(sockets, stats, store,
+                                          settings.chain.reliable && store.hasFile());
+    std::optional<kelnod::ReliableChain> chain;
+    if (settings.chain.reliable) {
+        chain.emplace(settings, store, publications, kelnod::report);
+        const std::string chain_line = chain->startupLine();
+        if (!chain_line.empty()) kelnod::say(chain_line);
+    }
     kelnod::NodeRegistry registry;
     kelnod::UpstreamInboxPoll upstream_poll(settings.node_name,
-                                            std::chrono::seconds(settings.inbox_interval), sockets);
-    kelnod::StatsPublisher statistics(settings, stats, store, registry, sockets);
+                                            std::chrono::seconds(settings.inbox_interval), sockets,
+                                            settings.chain.reliable);
+    kelnod::NodeParts node{settings, sockets,       store, registry,
+                           receipts, publications,  upstream_poll, stats,
+                           chain ? &*chain : nullptr};
+    kelnod::StatsPublisher statistics(settings, stats, store, registry, sockets, node.chain);
 
     // The channeler comes first: within one wake-up, local requests are served
     // before what came down from upstream.
     std::vector<std::pair<cplt::Socket*, cplt::InputSelector::Handler>> entries;
     entries.emplace_back(&sockets.channeler.socket,
-                         kelnod::serve_ready(kelnod::guarded(kelnod::ChannelerHandler(
-                                                 settings, sockets, sockets.channeler, store,
-                                                 registry, receipts, stats)),
-                                             kServedPerWakeUp));
+                         kelnod::serve_ready(
+                             kelnod::guarded(kelnod::ChannelerHandler(node, sockets.channeler)),
+                             kServedPerWakeUp));
     if (sockets.secure) {
         kelnod::SecurePort& secure = *sockets.secure;
         // The same handler as the channeler's, on the same store and registry.
         entries.emplace_back(&secure.port.socket,
-                             kelnod::serve_ready(kelnod::guarded(kelnod::ChannelerHandler(
-                                                     settings, sockets, secure.port, store,
-                                                     registry, receipts, stats)),
-                                                 kServedPerWakeUp));
+                             kelnod::serve_ready(
+                                 kelnod::guarded(kelnod::ChannelerHandler(node, secure.port)),
+                                 kServedPerWakeUp));
         entries.emplace_back(&secure.zap.socket(),
                              kelnod::serve_ready(kelnod::guarded([&secure](cplt::Socket*) {
                                                      secure.zap.serveOne();
@@ -79,17 +84,19 @@ void serve(const kelnod::Settings& settings) {
     }
     if (sockets.upstream) {
         entries.emplace_back(&sockets.upstream->forwarder,
-                             kelnod::serve_ready(kelnod::guarded(kelnod::ForwarderHandler(
-                                                     sockets, store, registry, stats)),
-                                                 kServedPerWakeUp));
+                             kelnod::serve_ready(
+                                 kelnod::guarded(kelnod::ForwarderHandler(node)),
+                                 kServedPerWakeUp));
         entries.emplace_back(&sockets.upstream->monitor.socket(),
                              kelnod::guarded([&](cplt::Socket*) {
-                                 if (sockets.upstream->readLinkEvents()) upstream_poll.dueNow();
+                                 if (!sockets.upstream->readLinkEvents()) return;
+                                 upstream_poll.dueNow();
+                                 if (chain) chain->outbox.allDue();
                              }));
     }
     cplt::InputSelector selector(std::move(entries));
 
-    kelnod::run_until_terminated(selector, upstream_poll, store, receipts, statistics);
+    kelnod::run_until_terminated(selector, node, statistics);
     // Said before the sockets and the store go, so it is there even if closing hangs.
     kelnod::say("Done");
 }

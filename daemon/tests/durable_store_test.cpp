@@ -361,7 +361,7 @@ void sql(const std::string& path, const std::string& text) {
 TEST(DurableStore, AnotherDatabaseOrANewerSchemaIsMovedAside) {
     for (const char* setup :
          {"CREATE TABLE other(x); INSERT INTO other VALUES(1);",
-          "PRAGMA application_id=1262832718; PRAGMA user_version=2; CREATE TABLE later(x);"}) {
+          "PRAGMA application_id=1262832718; PRAGMA user_version=3; CREATE TABLE later(x);"}) {
         SCOPED_TRACE(setup);
         TempDir dir;
         const std::string path = dir.path("store.db");

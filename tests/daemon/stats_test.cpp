@@ -16,6 +16,7 @@
 #include "DaemonProcess.hpp"
 #include "LocalClient.hpp"
 #include "RawPeer.hpp"
+#include "StatsReader.hpp"
 #include "TempDir.hpp"
 
 namespace kelno_test {
@@ -33,41 +34,6 @@ std::string header_of(const Frames& frames, const std::string& name) {
     }
     return {};
 }
-
-// A subscriber of a node's statistics documents.
-class StatsReader {
-public:
-    explicit StatsReader(const DaemonProcess& node) : listener(ZMQ_SUB) {
-        listener.subscribe(stats_topic);
-        listener.connect(node.broadcasterEndpoint());
-    }
-
-    // The next document with the frames it came in.
-    std::optional<json> next(Frames* frames = nullptr) {
-        auto publication = listener.receive(std::chrono::seconds(5));
-        if (!publication) return std::nullopt;
-        if (frames) *frames = *publication;
-        return json::parse(publication->back());
-    }
-
-    // The first document for which `done` holds; the last one read when none
-    // did in time, for the test to show.
-    json until(const std::function<bool(const json&)>& done,
-               std::chrono::seconds timeout = std::chrono::seconds(15)) {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        json last;
-        while (std::chrono::steady_clock::now() < deadline) {
-            auto document = next();
-            if (!document) break;
-            last = *document;
-            if (done(last)) break;
-        }
-        return last;
-    }
-
-private:
-    RawPeer listener;
-};
 
 // A local application's channel, sending messages and reading each reply.
 Frames reply_to(RawPeer& channel, const Frames& request) {
