@@ -139,7 +139,11 @@ public:
         long sent = 0, acknowledged = 0, delivered = 0, delivered_unacknowledged = 0;
         long republished = 0;  // passed-by nodes that published a message twice
         long unknown = 0;
-        std::vector<std::string> missing, duplicated;
+        struct Failed {
+            std::string id;
+            std::string description;
+        };
+        std::vector<Failed> missing, duplicated;
     };
 
     Verdict judge() {
@@ -157,8 +161,10 @@ public:
                 ++verdict.delivered;
                 if (!was_acked) ++verdict.delivered_unacknowledged;
             }
-            if (copies == 0 && was_acked) verdict.missing.push_back(describe(id, sent, copies));
-            if (copies > 1) verdict.duplicated.push_back(describe(id, sent, copies));
+            if (copies == 0 && was_acked) {
+                verdict.missing.push_back({id, describe(id, sent, copies)});
+            }
+            if (copies > 1) verdict.duplicated.push_back({id, describe(id, sent, copies)});
         }
         for (int node = 0; node < kNodes; ++node) {
             for (const auto& [id, copies] : seen[node]) {
@@ -371,6 +377,8 @@ void send_messages(std::array<std::unique_ptr<NodeClients>, kNodes>& clients, Le
 struct EventCounts {
     int kills = 0;
     int stops = 0;
+    // What the killed mid processes wrote, for the traces of failed ids.
+    std::string killed_output;
 };
 
 // Kills (and restarts) or stops (and continues) mid at random moments: one
@@ -403,6 +411,7 @@ EventCounts disturb_mid(DaemonProcess& mid, const ChaosOptions& options, std::mt
             log.line("event " + std::to_string(event + 1) + ": SIGKILL mid, restart after " +
                      std::to_string(down.count()) + " ms");
             mid.kill();
+            counts.killed_output += mid.process().out() + mid.process().err();
             std::this_thread::sleep_for(down);
             const auto restarting = Clock::now();
             mid.restart();
@@ -444,6 +453,17 @@ std::string stats_figures(const std::optional<json>& document) {
 }
 
 }  // namespace
+
+// The lines of a node's output that name `id` (a node names the ids it hands
+// to an inbox poll), at most a few.
+std::vector<std::string> lines_naming(const std::string& output, const std::string& id) {
+    std::vector<std::string> lines;
+    std::istringstream stream(output);
+    for (std::string line; std::getline(stream, line) && lines.size() < 10;) {
+        if (line.find(id) != std::string::npos) lines.push_back(line);
+    }
+    return lines;
+}
 
 bool run_chaos(const ChaosOptions& options, std::ostream& out) {
     Log log(out);
@@ -583,17 +603,25 @@ bool run_chaos(const ChaosOptions& options, std::ostream& out) {
         fail(std::to_string(events.kills + events.stops) + " events of " +
              std::to_string(options.events));
     }
+    auto show = [&](const std::vector<Ledger::Verdict::Failed>& failed) {
+        for (std::size_t i = 0; i < failed.size() && i < kShown; ++i) {
+            log.plain("  " + failed[i].description);
+            for (int node = 0; node < kNodes; ++node) {
+                std::string output = nodes[node]->process().out() + nodes[node]->process().err();
+                if (node == kMid) output = events.killed_output + output;
+                for (const auto& line : lines_naming(output, failed[i].id)) {
+                    log.plain(std::string("    ") + kNames[node] + ": " + line);
+                }
+            }
+        }
+    };
     if (!verdict.missing.empty()) {
         fail(std::to_string(verdict.missing.size()) + " acknowledged messages never arrived:");
-        for (std::size_t i = 0; i < verdict.missing.size() && i < kShown; ++i) {
-            log.plain("  " + verdict.missing[i]);
-        }
+        show(verdict.missing);
     }
     if (!verdict.duplicated.empty()) {
         fail(std::to_string(verdict.duplicated.size()) + " messages arrived more than once:");
-        for (std::size_t i = 0; i < verdict.duplicated.size() && i < kShown; ++i) {
-            log.plain("  " + verdict.duplicated[i]);
-        }
+        show(verdict.duplicated);
     }
     for (int node = 0; node < kNodes; ++node) {
         if (!nodes[node]->process().running()) {
