@@ -452,8 +452,6 @@ std::string stats_figures(const std::optional<json>& document) {
     return text;
 }
 
-}  // namespace
-
 // The lines of a node's output that name `id` (a node names the ids it hands
 // to an inbox poll), at most a few.
 std::vector<std::string> lines_naming(const std::string& output, const std::string& id) {
@@ -464,6 +462,8 @@ std::vector<std::string> lines_naming(const std::string& output, const std::stri
     }
     return lines;
 }
+
+}  // namespace
 
 bool run_chaos(const ChaosOptions& options, std::ostream& out) {
     Log log(out);
@@ -497,10 +497,8 @@ bool run_chaos(const ChaosOptions& options, std::ostream& out) {
     }
     // A statistics document on every node: its watcher's subscription is live.
     for (int node = 0; node < kNodes; ++node) {
-        if (!stats
-                 .waitFor(
-                     node, 0, [](const json&) { return true; }, Clock::now() + 30s)
-                 .first) {
+        const auto any = [](const json&) { return true; };
+        if (!stats.waitFor(node, 0, any, Clock::now() + 30s).first) {
             fail(std::string("no statistics document from ") + kNames[node] +
                  " within 30 s; it reported:\n" + nodes[node]->process().err());
             return false;
@@ -519,24 +517,17 @@ bool run_chaos(const ChaosOptions& options, std::ostream& out) {
         }
     });
 
-    // Progress every 10 s until the time is up and every event has happened.
+    // Progress every 10 s until the time is up; sending goes on until the last
+    // event is over too.
     const auto started = Clock::now();
-    std::atomic<bool> disturber_done{false};
-    std::thread joiner([&] {
-        disturber.join();
-        disturber_done = true;
-    });
-    auto next_report = started + 10s;
-    while (!(disturber_done && Clock::now() - started >= options.duration)) {
-        std::this_thread::sleep_for(100ms);
-        if (Clock::now() >= next_report) {
-            next_report += 10s;
-            log.line("sent " + std::to_string(ledger.sentCount()) + ", acknowledged " +
-                     std::to_string(ledger.ackedCount()) + ", acknowledged and not yet arrived " +
-                     std::to_string(ledger.pendingCount()));
-        }
+    for (auto report = started + 10s; report <= started + options.duration; report += 10s) {
+        std::this_thread::sleep_until(report);
+        log.line("sent " + std::to_string(ledger.sentCount()) + ", acknowledged " +
+                 std::to_string(ledger.ackedCount()) + ", acknowledged and not yet arrived " +
+                 std::to_string(ledger.pendingCount()));
     }
-    joiner.join();
+    std::this_thread::sleep_until(started + options.duration);
+    disturber.join();
     stop_sending = true;
     sender.join();
     log.line("sending stopped: sent " + std::to_string(ledger.sentCount()) + ", acknowledged " +
