@@ -64,12 +64,13 @@ Node start_kelnod(const Programs& programs, const TempDir& scratch, const std::s
                   std::optional<int> upstream, const std::string& extra_config,
                   const KelnodCurve* curve) {
     const Ports ports = two_free_ports();
-    std::string config = "kelno.node_name=" + name + "\n" +
+    // The first line that sets a key wins: the caller's lines come first, so
+    // they may change the inbox interval below.
+    std::string config = extra_config + "kelno.node_name=" + name + "\n" +
                          "kelno.channeler.port=" + std::to_string(ports.input) + "\n" +
                          "kelno.broadcaster.port=" + std::to_string(ports.output) + "\n" +
                          "kelno.inbox_interval=2\n";
     if (upstream) config += "kelno.forwarder.remote=" + loopback_endpoint(*upstream) + "\n";
-    config += extra_config;
     int secure_port = 0;
     if (curve) {
         const std::string key_file =

@@ -49,7 +49,8 @@ struct KelnodCurve {
 // Each returns once the node accepts connections; `upstream` is the input
 // port of the node above (its secure port with `curve->above`).
 // Configuration files go to `scratch`; kelnod's `extra_config` lines are
-// added to its file as they are.
+// added to its file as they are, ahead of the defaults written here (an inbox
+// interval of 2 s), which they thus override.
 Node start_kelnod(const Programs& programs, const TempDir& scratch, const std::string& name,
                   std::optional<int> upstream = std::nullopt, const std::string& extra_config = "",
                   const KelnodCurve* curve = nullptr);

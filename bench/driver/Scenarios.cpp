@@ -431,6 +431,151 @@ std::vector<Row> chain(const Programs& programs, const Settings& settings) {
 
 namespace {
 
+// How a backlog kept on the upper node came down to the node below. Times
+// are counted from the moment the link could come up.
+struct DrainResult {
+    std::uint64_t kept = 0;
+    std::uint64_t delivered = 0;             // published below within the bound, copies included
+    std::chrono::duration<double> first{0};  // the first delivery
+    std::chrono::duration<double> last{0};   // the last one (the kept-th when all came)
+
+    // The rate between the first and the last delivery: what the link-up and
+    // the first poll's round trip cost is in `first`.
+    double perSecond() const {
+        const std::uint64_t counted = std::min(delivered, kept);
+        if (counted < 2 || last <= first) return 0;
+        return static_cast<double>(counted - 1) / (last - first).count();
+    }
+};
+
+// `kept` 64-byte messages routed to the node below are sent to the upper
+// node, each acknowledged, while there is no node below; then the node below
+// starts (inbox interval 1 s) with a subscriber, and the messages are counted
+// as they are published there. `node_config` goes into both nodes' files;
+// with `store_files` each node keeps its store in a file of its own.
+//
+// The upper node is paused while the node below starts and its subscriber's
+// subscription is confirmed, or the node below would fetch and publish the
+// first messages before anyone listens. The clock starts when the upper node
+// goes on: the moment the link between the two can come up.
+DrainResult measure_drain(const Programs& programs, const Settings& settings,
+                          const std::string& node_config, bool store_files, std::uint64_t kept,
+                          std::chrono::seconds bound) {
+    TempDir scratch;
+    const auto config = [&](const std::string& name) {
+        return node_config +
+               (store_files ? "kelno.store.path=" + scratch.path() + "/" + name + ".db\n" : "");
+    };
+    const std::string lower_name = "bench-lower";
+    Node upper =
+        start_kelnod(programs, scratch, "bench-upper", std::nullopt, config("bench-upper"));
+    {
+        KelnoTransport::Options routed;
+        routed.push_routes = {lower_name};
+        routed.subscribe = false;
+        Progress filled;
+        KelnoTransport filler(filled, upper.input_port, upper.input_port, upper.output_port,
+                              routed);
+        send_acknowledged(filler, filled, 64, kept, settings.window);
+    }
+
+    std::optional<kelno_test::Paused> paused(std::in_place, *upper.process);
+    Node lower = start_kelnod(programs, scratch, lower_name, upper.input_port,
+                              "kelno.inbox_interval=1\n" + config(lower_name));
+    Progress progress;
+    KelnoTransport below(progress, lower.input_port, lower.input_port, lower.output_port, {});
+    // Its own messages carry no route: published below at once, kept nowhere.
+    await_first_delivery(below, progress, 64);
+    const std::uint64_t before = progress.deliveries();
+    const auto delivered = [&] { return progress.deliveries() - before; };
+
+    paused.reset();
+    const auto link_from = Clock::now();
+    const auto deadline = link_from + bound;
+    const auto left = [&] {
+        return std::max(
+            std::chrono::milliseconds(0),
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()));
+    };
+    DrainResult result;
+    result.kept = kept;
+    if (!below.awaitProgress([&] { return delivered() > 0; }, left())) return result;
+    result.first = progress.lastDelivery() - link_from;
+    const bool all = below.awaitProgress([&] { return delivered() >= kept; }, left());
+    result.last = progress.lastDelivery() - link_from;
+    result.delivered = delivered();
+    if (all) {
+        // A message published twice below would show as one delivery too many.
+        below.awaitProgress([] { return false; }, std::chrono::milliseconds(300));
+        result.delivered = delivered();
+    }
+    return result;
+}
+
+std::string drain_note(const DrainResult& result, std::chrono::seconds bound) {
+    const std::string kept = std::to_string(result.kept);
+    if (result.delivered == 0) {
+        return "none of " + kept + " within " + std::to_string(bound.count()) + " s";
+    }
+    char text[128];
+    if (result.delivered >= result.kept) {
+        std::snprintf(text, sizeof text, "all %s by %.2f s after the link up, the first at %.1f ms",
+                      kept.c_str(), result.last.count(), 1000.0 * result.first.count());
+    } else {
+        std::snprintf(text, sizeof text,
+                      "only %s of %s within %lld s, the first %.1f ms after the link up",
+                      std::to_string(result.delivered).c_str(), kept.c_str(),
+                      static_cast<long long>(bound.count()), 1000.0 * result.first.count());
+    }
+    std::string note = text;
+    if (result.delivered > result.kept) {
+        note += "; " + std::to_string(result.delivered - result.kept) + " published twice";
+    }
+    return note;
+}
+
+}  // namespace
+
+std::vector<Row> downlink_drain(const Programs& programs, const Settings& settings) {
+    struct Case {
+        std::string kind;
+        std::string node_config;
+        bool store_files;
+        std::uint64_t kept;
+        std::chrono::seconds bound;
+        std::string note;
+    };
+    const std::string reliable = "kelno.chain.reliable=true\n";
+    const Case cases[] = {
+        {"reliable, memory store", reliable, false, settings.drain_backlog, settings.drain_bound,
+         ""},
+        {"reliable, store files", reliable, true, settings.drain_backlog, settings.drain_bound,
+         "kelno.store.path on both nodes; "},
+        {"plain chain, memory store", "", false, settings.plain_drain_backlog,
+         settings.plain_drain_bound, "without kelno.chain.reliable; "},
+    };
+    std::vector<Row> rows;
+    for (const Case& c : cases) {
+        const std::string measure =
+            "delivered below, " + std::to_string(c.kept) + " kept (64 B), " + c.kind;
+        try {
+            const DrainResult result =
+                measure_drain(programs, settings, c.node_config, c.store_files, c.kept, c.bound);
+            const std::string note = c.note + drain_note(result, c.bound);
+            char rate[32];
+            std::snprintf(rate, sizeof rate, "%.1f msg/s", result.perSecond());
+            progress_line("S6 " + c.kind + ": " + rate + ", " + note);
+            rows.push_back(make_row("S6 downlink drain", measure, Unit::PerSecond,
+                                    Figures{result.perSecond(), {}, {}}, note));
+        } catch (const std::exception& error) {
+            std::cerr << "  S6 " << c.kind << " failed: " << error.what() << std::endl;
+        }
+    }
+    return rows;
+}
+
+namespace {
+
 double size_of_kelnod_and_libraries(const Shipped& shipped) {
     double sum = static_cast<double>(file_size(shipped.binaries.front()));
     for (const std::string& path : shipped.libraries) sum += static_cast<double>(file_size(path));

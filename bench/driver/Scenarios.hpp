@@ -20,6 +20,12 @@ struct Settings {
     std::size_t latency_payload = 64;
     std::vector<std::uint64_t> store_levels{0, 10000, 100000};
     std::chrono::seconds idle_time{10};
+    // S6: the backlog drained with kelno.chain.reliable, and how long it may
+    // take; the plain chain drains its smaller one at one per inbox interval.
+    std::uint64_t drain_backlog = 10000;
+    std::chrono::seconds drain_bound{60};
+    std::uint64_t plain_drain_backlog = 20;
+    std::chrono::seconds plain_drain_bound{25};
 };
 
 // The files whose sizes S5 reports, and the programs to start.
@@ -36,6 +42,10 @@ std::vector<Row> live_path_statistics(const Programs& programs, const Settings& 
 std::vector<Row> store_scaling(const Programs& programs, const Settings& settings);
 // S4: the live path through three chained nodes.
 std::vector<Row> chain(const Programs& programs, const Settings& settings);
+// S6: a backlog kept on an upper node for the node below drains to it once
+// the node below starts; with kelno.chain.reliable, in memory and with store
+// files, beside the plain chain (Kelno only).
+std::vector<Row> downlink_drain(const Programs& programs, const Settings& settings);
 // S5: idle memory and CPU time, and the size of what is shipped; with `armhf`,
 // also the sizes of a 32-bit ARM build of the same files.
 std::vector<Row> footprint(const Programs& programs, const Settings& settings,

@@ -1,7 +1,7 @@
 // kelno_bench: Kelno side by side with the limit of its wire protocol on
 // libzmq and with Mosquitto, on loopback. Prints a markdown table on standard
 // output (progress on standard error).
-//   kelno_bench [--quick] [--only S1,S1S,S2,S3,S4,S5] [--kelnod PROGRAM] [--armhf-build DIR]
+//   kelno_bench [--quick] [--only S1,S1S,S2,S3,S4,S5,S6] [--kelnod PROGRAM] [--armhf-build DIR]
 // S1S (S1 on a node with kelno.stats.interval=1 beside one without) runs only
 // when named.
 //   kelno_bench --count N [--kelnod PROGRAM]
@@ -112,7 +112,7 @@ std::set<std::string> parse_only(const std::string& list) {
 
 int main(int argc, char** argv) {
     Settings settings;
-    std::set<std::string> only{"S1", "S2", "S3", "S4", "S5"};
+    std::set<std::string> only{"S1", "S2", "S3", "S4", "S5", "S6"};
     Programs programs = programs_of_this_build();
     std::uint64_t fixed_count = 0;
     std::optional<std::string> armhf_build;
@@ -125,6 +125,10 @@ int main(int argc, char** argv) {
             settings.latency_messages = 200;
             settings.store_levels = {0, 2000};
             settings.idle_time = std::chrono::seconds(1);
+            settings.drain_backlog = 1000;
+            settings.drain_bound = std::chrono::seconds(10);
+            settings.plain_drain_backlog = 2;
+            settings.plain_drain_bound = std::chrono::seconds(5);
         } else if (arg == "--only" && i + 1 < argc) {
             only = parse_only(argv[++i]);
         } else if (arg == "--count" && i + 1 < argc) {
@@ -135,7 +139,7 @@ int main(int argc, char** argv) {
             armhf_build = argv[++i];
         } else {
             std::cerr << "usage: " << argv[0]
-                      << " [--quick] [--only S1,S1S,S2,S3,S4,S5] [--count N] [--kelnod PROGRAM]"
+                      << " [--quick] [--only S1,S1S,S2,S3,S4,S5,S6] [--count N] [--kelnod PROGRAM]"
                          " [--armhf-build DIR]\n";
             return 2;
         }
@@ -177,6 +181,10 @@ int main(int argc, char** argv) {
             add(footprint(programs, settings, shipped_files(),
                           armhf_build ? std::optional<Shipped>(shipped_files_in(*armhf_build))
                                       : std::nullopt));
+        }
+        if (only.count("S6")) {
+            std::cerr << "S6: downlink drain of a kept backlog" << std::endl;
+            add(downlink_drain(programs, settings));
         }
     } catch (const std::exception& error) {
         std::cerr << "kelno_bench: " << error.what() << std::endl;

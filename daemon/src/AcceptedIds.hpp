@@ -32,6 +32,7 @@ public:
 
     // KeptMessages::FileFollower
     bool hasPendingWrites() const override { return !pending.empty(); }
+    bool pendingWritesNeedFlush() const override { return !pending.empty(); }
     void writePending(DurableStore& file) override;
     void forgetPendingWrites() override { pending.clear(); }
     void writeAll(DurableStore& file) override;

@@ -40,6 +40,7 @@ public:
 
     // KeptMessages::FileFollower
     bool hasPendingWrites() const override;
+    bool pendingWritesNeedFlush() const override { return !to_write.empty(); }
     void writePending(DurableStore& file) override;
     void forgetPendingWrites() override;
     void writeAll(DurableStore&) override {}  // held only until the release

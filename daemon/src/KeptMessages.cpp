@@ -190,10 +190,13 @@ void KeptMessages::noteKeep(const MessageStore::KeepOutcome& outcome,
 
 bool KeptMessages::writePending() {
     bool followers_pending = false;
+    bool flush = !pending_kept.empty() || !settings.chain_tables;
     for (const FileFollower* follower : followers) {
         followers_pending = followers_pending || follower->hasPendingWrites();
+        flush = flush || follower->pendingWritesNeedFlush();
     }
     if (pending_kept.empty() && pending_removed.empty() && !followers_pending) return true;
+    if (!flush) file->setFlushed(false);
     const auto started = std::chrono::steady_clock::now();
     try {
         kelnou::with_context("While trying to write the kept messages to " + file->path(), [&] {
@@ -205,6 +208,7 @@ bool KeptMessages::writePending() {
         });
     } catch (const kelnou::Exception& error) {
         file->rollback();
+        if (!flush) file->setFlushed(true);
         commit_times.recordFailure();
         pending_kept.clear();
         pending_removed.clear();
@@ -216,6 +220,7 @@ bool KeptMessages::writePending() {
                "again");
         return false;
     }
+    if (!flush) file->setFlushed(true);
     commit_times.record(std::chrono::duration_cast<CommitTimes::Duration>(
         std::chrono::steady_clock::now() - started));
     pending_kept.clear();

@@ -20,6 +20,12 @@ namespace kelnod {
 // store file that follows it. Without any kelno.store.* setting it is exactly
 // the plain memory store, and prints nothing.
 //
+// On a reliable node (chain tables), a batch that only removes (an
+// acknowledged message, an answered outbox entry) is committed without
+// waiting for the disk: a crash of the process cannot lose it, and what a
+// power cut brings back is handed out or passed up again and dropped as a
+// copy by the reliable nodes it reaches. Anything new waits for the disk.
+//
 // Durability comes in batches: the handlers call beginBatch() once a wake-up,
 // serve every request, then commitBatch(), and send the receipt
 // acknowledgements of the messages kept in that batch only after it. One
@@ -44,6 +50,9 @@ public:
     class FileFollower {
     public:
         virtual bool hasPendingWrites() const = 0;
+        // Whether they hold something new that must be on the disk before
+        // the commit returns; removals alone need not be.
+        virtual bool pendingWritesNeedFlush() const = 0;
         // Inside the transaction; throws as DurableStore does.
         virtual void writePending(DurableStore& file) = 0;
         // The transaction committed, or there is no file in step to write

@@ -54,6 +54,7 @@ public:
 
     // KeptMessages::FileFollower
     bool hasPendingWrites() const override;
+    bool pendingWritesNeedFlush() const override { return !pending_added.empty(); }
     void writePending(DurableStore& file) override;
     void forgetPendingWrites() override;
     void writeAll(DurableStore& file) override;

@@ -5,16 +5,17 @@ namespace kelnod {
 namespace {
 
 nlohmann::json drops_document(const DropCounts& drops, const StoreDrops& store,
-                              std::uint64_t outbox_bound) {
-    return {
+                              const std::optional<std::uint64_t>& outbox_bound) {
+    nlohmann::json document = {
         {"channeler_queue_full", drops.channeler_queue_full},
         {"upstream_queue_full", drops.upstream_queue_full},
         {"subscriber_queue_full", drops.subscriber_queue_full},
         {"duplicate", drops.duplicate},
         {"store_bound", store.over_max_messages + store.over_max_bytes + store.too_large},
         {"expired", store.expired},
-        {"outbox_bound", outbox_bound},
     };
+    if (outbox_bound) document["outbox_bound"] = *outbox_bound;
+    return document;
 }
 
 nlohmann::json upstream_document(const std::optional<UpstreamFigures>& upstream) {

@@ -38,7 +38,8 @@ struct NodeGauges {
     std::uint64_t bytes_stored = 0;
     std::uint64_t peers = 0;
     StoreDrops store_drops;                      // counted by the store since start
-    std::uint64_t outbox_bound_drops = 0;        // unacknowledged messages the bounds removed
+    // Unacknowledged messages the outbox's bounds removed; only on a reliable node.
+    std::optional<std::uint64_t> outbox_bound_drops;
     std::optional<UpstreamFigures> upstream;     // nothing without an upstream node
     std::optional<StoreFileFigures> store_file;  // nothing without kelno.store.path
 };

@@ -494,3 +494,68 @@ TEST(DurableStore, AFailedCommitLeavesMemoryTheTruthUntilTheFileIsInStepAgain) {
 
 }  // namespace
 }  // namespace kelnod
+
+namespace kelnod {
+namespace {
+
+int user_version(const std::string& path) {
+    sqlite3* database = nullptr;
+    sqlite3_open_v2(path.c_str(), &database, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_stmt* statement = nullptr;
+    sqlite3_prepare_v2(database, "PRAGMA user_version", -1, &statement, nullptr);
+    const int version = sqlite3_step(statement) == SQLITE_ROW ? sqlite3_column_int(statement, 0) : -1;
+    sqlite3_finalize(statement);
+    sqlite3_close(database);
+    return version;
+}
+
+// A file written without the reliable chain (version 1) gets the chain's
+// tables when a reliable node opens it, keeping its messages; the outbox, the
+// accepted ids and the unpublished messages then come back after a restart,
+// and a node without the chain still reads the file's kept messages.
+TEST(DurableStore, TheChainTablesJoinAVersionOneFileAndComeBack) {
+    TempDir dir;
+    const std::string path = dir.path("store.db");
+    {
+        Node plain(path);
+        plain.kept.keep(message({"a"}, "kept-1", "x"));
+    }
+    EXPECT_EQ(user_version(path), 1);
+    {
+        StoreSettings settings{path, {}};
+        settings.chain_tables = true;
+        KeptMessages kept(settings, [](const std::string&) {}, [](const std::string&) {});
+        EXPECT_EQ(kept.size(), 1u);
+        DurableStore* file = kept.durableStore();
+        ASSERT_TRUE(file);
+        file->begin();
+        file->insertChainMessage(DurableStore::ChainTable::outbox, 7, *message({}, "up-7", "u"));
+        file->insertChainMessage(DurableStore::ChainTable::unpublished, 3,
+                                 *message({"b"}, "pub-3", "p"));
+        for (std::uint64_t sequence = 1; sequence <= 5; ++sequence) {
+            file->insertAcceptedId(sequence, "id-" + std::to_string(sequence));
+        }
+        file->forgetAcceptedIds(2);
+        file->commit();
+    }
+    EXPECT_EQ(user_version(path), 2);
+    DurableStore::Opened opened = DurableStore::open(path, true);
+    ASSERT_TRUE(opened.store);
+    EXPECT_EQ(opened.rows.size(), 1u);
+    ASSERT_EQ(opened.chain.outbox.size(), 1u);
+    EXPECT_EQ(opened.chain.outbox[0].sequence, 7u);
+    EXPECT_EQ(opened.chain.outbox[0].message->msgId(), "up-7");
+    EXPECT_TRUE(opened.chain.outbox[0].message->pushRoutes().empty());
+    ASSERT_EQ(opened.chain.unpublished.size(), 1u);
+    EXPECT_EQ(opened.chain.unpublished[0].message->msgId(), "pub-3");
+    const std::vector<std::pair<std::uint64_t, std::string>> window = {
+        {3, "id-3"}, {4, "id-4"}, {5, "id-5"}};
+    EXPECT_EQ(opened.chain.accepted_ids, window);
+    opened.store.reset();
+    Node plain_again(path);
+    EXPECT_EQ(plain_again.errorText(), "");
+    EXPECT_EQ(plain_again.kept.size(), 1u);
+}
+
+}  // namespace
+}  // namespace kelnod

@@ -33,18 +33,6 @@ DaemonOptions node_below(const DaemonProcess& upstream) {
 // What the upstream node prints when "down" polls it.
 const std::string down_polled = "{\"down\":null}\n";
 
-// Stops a process (SIGSTOP) until resumed or destroyed.
-class Paused {
-public:
-    explicit Paused(ChildProcess& process) : process(process) { process.signal(SIGSTOP); }
-    ~Paused() { process.signal(SIGCONT); }
-    Paused(const Paused&) = delete;
-    Paused& operator=(const Paused&) = delete;
-
-private:
-    ChildProcess& process;
-};
-
 TEST(Restart, KilledDownstreamNodeGetsWhatWasKeptForItMeanwhile) {
     DaemonProcess up(top_node());
     DaemonProcess down(node_below(up));

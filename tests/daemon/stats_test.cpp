@@ -249,8 +249,10 @@ std::set<std::string> readme_stats_members() {
 TEST(Statistics, TheReadmeNamesEveryMemberAndNoOther) {
     TempDir dir;
     DaemonProcess top({"top", std::nullopt, 1, ""});
+    // Reliable, with a store file: the document has every member.
     DaemonProcess bottom({"bottom", top.channelerEndpoint(), 1,
-                          stats_every_second + "kelno.store.path=" + dir.path() + "/store.db\n"});
+                          stats_every_second + "kelno.store.path=" + dir.path() +
+                              "/store.db\nkelno.chain.reliable=true\n"});
     LocalClient client(bottom);
     WireMessage routed;
     routed.routes = {"elsewhere"};

@@ -255,6 +255,10 @@ void ChildProcess::closeStdin() {
 
 void ChildProcess::signal(int signal_number) { ::kill(child_pid, signal_number); }
 
+Paused::Paused(ChildProcess& process) : process(process) { process.signal(SIGSTOP); }
+
+Paused::~Paused() { process.signal(SIGCONT); }
+
 std::optional<int> ChildProcess::waitExit(std::chrono::milliseconds timeout) {
     if (exit_status) return exit_status;
     auto deadline = std::chrono::steady_clock::now() + timeout;

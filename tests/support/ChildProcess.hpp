@@ -77,6 +77,19 @@ private:
     std::thread reader;
 };
 
+// Stops a process (SIGSTOP) until destroyed (SIGCONT): held in a
+// std::optional, reset() resumes it early.
+class Paused {
+public:
+    explicit Paused(ChildProcess& process);
+    ~Paused();
+    Paused(const Paused&) = delete;
+    Paused& operator=(const Paused&) = delete;
+
+private:
+    ChildProcess& process;
+};
+
 // From now on SIGINT and SIGTERM kill every child still running and end this
 // process, so an interrupted run leaves none behind.
 void kill_children_on_interrupt();
