@@ -1,6 +1,5 @@
 #include "ChaosRun.hpp"
 
-#include <signal.h>
 
 #include <algorithm>
 #include <array>
@@ -425,9 +424,8 @@ EventCounts disturb_mid(DaemonProcess& mid, const ChaosOptions& options, std::mt
                 std::chrono::milliseconds(std::uniform_int_distribution<long>(1000, 5000)(random));
             log.line("event " + std::to_string(event + 1) + ": SIGSTOP mid for " +
                      std::to_string(stopped.count()) + " ms");
-            mid.process().signal(SIGSTOP);
+            const kelno_test::Paused paused(mid.process());
             std::this_thread::sleep_for(stopped);
-            mid.process().signal(SIGCONT);
             ++counts.stops;
         }
         last_end = Clock::now();
