@@ -1,6 +1,5 @@
 #include "ChaosRun.hpp"
 
-
 #include <algorithm>
 #include <array>
 #include <atomic>
