@@ -6,6 +6,9 @@
 #              minutes; the table goes to build-bench/bench-results.md
 #   make soak  pushes SOAK_MESSAGES through a three-node chain whose middle node
 #              is killed and restarted SOAK_RESTARTS times (a few minutes)
+#   make chaos runs a reliable four-node chain for CHAOS_SECONDS while its
+#              middle node is killed and stopped CHAOS_EVENTS times, and checks
+#              that every message arrives exactly once (a few minutes)
 #   make fuzz  builds the fuzz targets with clang and libFuzzer and runs each
 #              for FUZZ_SECONDS on its corpus (new inputs go to build-fuzz/corpus)
 #   make test-armhf  cross-builds for 32-bit ARM (build-armhf) and runs every
@@ -16,6 +19,8 @@ JOBS ?= 2
 FUZZ_SECONDS ?= 60
 SOAK_MESSAGES ?= 1000000
 SOAK_RESTARTS ?= 3
+CHAOS_SECONDS ?= 180
+CHAOS_EVENTS ?= 12
 FUZZ_TARGETS = receiver header_decoders properties
 CTEST = ctest --output-on-failure -j $(JOBS) --no-tests=error
 SANITIZER_ENV = ASAN_OPTIONS=abort_on_error=1:detect_leaks=1:detect_stack_use_after_return=1 \
@@ -23,7 +28,7 @@ SANITIZER_ENV = ASAN_OPTIONS=abort_on_error=1:detect_leaks=1:detect_stack_use_af
                 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
                 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$(CURDIR)/scripts/tsan.supp"
 
-.PHONY: deps build run test test-plain test-asan test-tsan test-armhf armhf-deps package bench bench-armhf-build fuzz soak soak-asan clean
+.PHONY: deps build run test test-plain test-asan test-tsan test-armhf armhf-deps package bench bench-armhf-build fuzz soak soak-asan chaos chaos-asan clean
 
 deps:
 	@./scripts/install-deps.sh
@@ -111,6 +116,20 @@ soak-asan: deps
 	cmake -S . -B build-asan -DKELNO_WERROR=ON -DCMAKE_BUILD_TYPE=Debug -DKELNO_SANITIZE=address,undefined
 	cmake --build build-asan -j $(JOBS) --target kelno_soak kelnod
 	$(SANITIZER_ENV) ./build-asan/tests/soak/kelno_soak $(SOAK_MESSAGES) $(SOAK_RESTARTS) --sanitized
+
+# Not part of `make test` either (its short version is: chaos_tests). Pass
+# CHAOS_SEED=<seed> to replay the events of a run; the run prints its seed.
+chaos: deps
+	cmake -S . -B build-soak -DKELNO_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build build-soak -j $(JOBS) --target kelno_chaos kelnod
+	./build-soak/tests/chaos/kelno_chaos $(CHAOS_SECONDS) $(CHAOS_EVENTS) 100 $(CHAOS_SEED)
+
+# The same with every daemon under AddressSanitizer and UndefinedBehaviorSanitizer:
+# a report ends a node with a non-zero status, which fails the run.
+chaos-asan: deps
+	cmake -S . -B build-asan -DKELNO_WERROR=ON -DCMAKE_BUILD_TYPE=Debug -DKELNO_SANITIZE=address,undefined
+	cmake --build build-asan -j $(JOBS) --target kelno_chaos kelnod
+	$(SANITIZER_ENV) ./build-asan/tests/chaos/kelno_chaos $(CHAOS_SECONDS) $(CHAOS_EVENTS) 100 $(CHAOS_SEED)
 
 # The whole project is instrumented for coverage and the sanitizers, so the
 # fuzzer sees into the libraries. The committed seeds, and those the build
