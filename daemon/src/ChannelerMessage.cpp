@@ -26,9 +26,9 @@ void ChannelerHandler::handleMessage(std::unique_ptr<kelnom::Message> received,
     node.receipts.acknowledge(port, route, message->msgId());
     // The store (and the outbox) hold this very object, so the origin node
     // appended below is part of what later inbox polls receive (and of what
-    // the store file gets when the wake-up's changes are committed).
-    // A reliable node has delivered a message addressed to itself by
-    // publishing it: nobody would fetch a kept copy.
+    // the store file gets when the wake-up's changes are committed). A
+    // reliable node does not keep a message addressed to itself: publishing
+    // it here delivers it, and nobody would fetch a kept copy.
     const auto& routes = message->pushRoutes();
     if (!node.chain || routes.empty() || routes.front() != node.settings.node_name) {
         node.store.keep(message);
