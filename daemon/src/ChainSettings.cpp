@@ -33,12 +33,7 @@ bool read_number(const kelnou::Properties& properties, const char* key, const ch
 }  // namespace
 
 bool read_chain_settings(const kelnou::Properties& properties, ChainSettings& chain) {
-    const std::string reliable = properties.getString("kelno.chain.reliable", "false");
-    if (reliable != "true" && reliable != "false") {
-        report("kelno.chain.reliable must be true or false (read \"" + reliable + "\")");
-        return false;
-    }
-    chain.reliable = reliable == "true";
+    if (!read_flag(properties, "kelno.chain.reliable", chain.reliable)) return false;
     std::int64_t resend_after = chain.resend_after;
     std::int64_t window = static_cast<std::int64_t>(chain.dedup_window);
     if (!read_number(properties, "kelno.chain.resend_after", "seconds", kLongestResendAfter,

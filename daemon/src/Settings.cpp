@@ -81,13 +81,8 @@ bool read_store_bound(const kelnou::Properties& properties, const char* key, con
 
 bool read_store(const kelnou::Properties& properties, StoreSettings& store) {
     store.path = properties.getString("kelno.store.path", "");
-    const std::string expire = properties.getString("kelno.store.expire", "false");
-    if (expire != "true" && expire != "false") {
-        report("kelno.store.expire must be true or false (read \"" + expire + "\")");
-        return false;
-    }
-    store.limits.expire = expire == "true";
-    return read_store_bound(properties, "kelno.store.max_messages", "messages",
+    return read_flag(properties, "kelno.store.expire", store.limits.expire) &&
+           read_store_bound(properties, "kelno.store.max_messages", "messages",
                             store.limits.max_messages) &&
            read_store_bound(properties, "kelno.store.max_bytes", "payload bytes",
                             store.limits.max_bytes);
@@ -129,6 +124,16 @@ std::optional<std::int64_t> parse_whole_number(const char* text, std::int64_t mi
     const long long value = std::strtoll(text, &end, 10);
     if (end == text || *end != '\0' || errno == ERANGE || value < minimum) return std::nullopt;
     return value;
+}
+
+bool read_flag(const kelnou::Properties& properties, const char* key, bool& flag) {
+    const std::string text = properties.getString(key, "false");
+    if (text != "true" && text != "false") {
+        report(std::string(key) + " must be true or false (read \"" + text + "\")");
+        return false;
+    }
+    flag = text == "true";
+    return true;
 }
 
 void print_usage() {

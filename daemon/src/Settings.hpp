@@ -6,8 +6,12 @@
 #include <vector>
 
 #include "ChainSettings.hpp"
-#include "StoreSettings.hpp"
 #include "SecuritySettings.hpp"
+#include "StoreSettings.hpp"
+
+namespace kelnou {
+class Properties;
+}
 
 namespace kelnod {
 
@@ -50,6 +54,10 @@ void print_usage();
 // A whole decimal number from `minimum` up, or nothing: a setting that the
 // node cannot read exactly is refused rather than taken as 0.
 std::optional<std::int64_t> parse_whole_number(const char* text, std::int64_t minimum);
+
+// Reads `key` as "true" or "false" (false when absent) into `flag`; false,
+// after reporting why, for any other value.
+bool read_flag(const kelnou::Properties& properties, const char* key, bool& flag);
 
 // The first output line of a shell command, without its line break.
 // kelnou::GeneralException "Failed to read script output" when the command

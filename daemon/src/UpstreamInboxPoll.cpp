@@ -1,5 +1,7 @@
 #include "UpstreamInboxPoll.hpp"
 
+#include <algorithm>
+
 #include <kelnom/Inbox.hpp>
 
 namespace kelnod {
@@ -16,18 +18,23 @@ UpstreamInboxPoll::UpstreamInboxPoll(std::string node_name, std::chrono::seconds
 void UpstreamInboxPoll::sendWhenDue() {
     if (!sockets.upstream || !sockets.upstream->connected()) return;
     const auto now = Clock::now();
+    if (now < earliest_poll) return;
     if (reliable) forgetStaleNames(now);
+    earliest_poll = Clock::time_point::max();
     for (auto& [name, state] : names) {
-        if (now < state.next_poll) continue;
-        state.next_poll = now + interval;
-        // An unreachable upstream is retried at the next interval.
-        sockets.up(Inbox(name, InboxType::Node), Cargo::inbox_poll);
+        if (now >= state.next_poll) {
+            state.next_poll = now + interval;
+            // An unreachable upstream is retried at the next interval.
+            sockets.up(Inbox(name, InboxType::Node), Cargo::inbox_poll);
+        }
+        earliest_poll = std::min(earliest_poll, state.next_poll);
     }
 }
 
 void UpstreamInboxPoll::dueNow() {
     const auto now = Clock::now();
     for (auto& entry : names) entry.second.next_poll = now;
+    earliest_poll = now;
 }
 
 void UpstreamInboxPoll::polledFromBelow(const std::string& name) {
@@ -50,12 +57,15 @@ void UpstreamInboxPoll::polledFromBelow(const std::string& name) {
         names.erase(least_recent);
     }
     names[name] = Name{now, now};
+    earliest_poll = now;
 }
 
 void UpstreamInboxPoll::broughtMessage(const std::string& name) {
     if (!reliable) return;
     auto known = names.find(name);
-    if (known != names.end()) known->second.next_poll = Clock::time_point::min();
+    if (known == names.end()) return;
+    known->second.next_poll = Clock::time_point::min();
+    earliest_poll = Clock::time_point::min();
 }
 
 void UpstreamInboxPoll::forgetStaleNames(Clock::time_point now) {

@@ -57,7 +57,9 @@ private:
     Clock::duration interval;
     NodeSockets& sockets;
     bool reliable;
-    std::map<std::string, Name, std::less<>> names;  // this node's own name first among them
+    std::map<std::string, Name, std::less<>> names;  // this node's own name among them
+    // No poll is due before this, so most wake-ups look at no name.
+    Clock::time_point earliest_poll = Clock::time_point::min();
 };
 
 }  // namespace kelnod
